@@ -1,0 +1,39 @@
+// Commands whose implementation is not built yet. Each answers plainly that
+// it is not available, with result 1, so nothing pretends to work.
+#include "src/commands.h"
+#include "src/error.h"
+#include "src/globals.h"
+
+int command_not_available(int, char **) {
+    error(0, 0, "the %s command is not available yet", command_name);
+    return 1;
+}
+
+#define JOL_UNBUILT(name) \
+    int name(int argc, char **argv) { return command_not_available(argc, argv); }
+
+JOL_UNBUILT(add)
+JOL_UNBUILT(admin)
+JOL_UNBUILT(annotate)
+JOL_UNBUILT(checkout)
+JOL_UNBUILT(commit)
+JOL_UNBUILT(diff)
+JOL_UNBUILT(edit)
+JOL_UNBUILT(editors)
+JOL_UNBUILT(history)
+JOL_UNBUILT(import)
+JOL_UNBUILT(init)
+JOL_UNBUILT(jollog)
+JOL_UNBUILT(login)
+JOL_UNBUILT(logout)
+JOL_UNBUILT(server)
+JOL_UNBUILT(patch)
+JOL_UNBUILT(release)
+JOL_UNBUILT(jolremove)
+JOL_UNBUILT(rtag)
+JOL_UNBUILT(jolstatus)
+JOL_UNBUILT(joltag)
+JOL_UNBUILT(unedit)
+JOL_UNBUILT(update)
+JOL_UNBUILT(watch)
+JOL_UNBUILT(watchers)
