@@ -1,0 +1,100 @@
+# Shared library of the end-to-end tests. Source it first thing in a test:
+#   . "$(dirname "$0")/lib.sh"
+# It runs the test as an unprivileged user (commit refuses the super-user),
+# gives it a fresh scratch directory that is also $HOME, and offers:
+#   jol ARGS...          run the executable; sets $status, files $OUT, $ERR
+#   expect_status N      the last run's exit status
+#   expect_stdout        stdin (a here-document) equals the last stdout
+#   expect_stderr        stdin equals the last stderr
+#   expect_stdout_has S  / expect_stderr_has S: a substring of the stream
+#   check DESC CMD...    a shell condition that must hold
+#   finish               report and exit (non-zero when anything failed)
+set -u
+
+: "${JOL:?JOL must name the jol executable}"
+JOL_TEST_USER=${JOL_TEST_USER:-joltest}
+
+if [ "$(id -u)" -eq 0 ] && [ -z "${JOL_AS_ROOT:-}" ]; then
+    if ! id "$JOL_TEST_USER" >/dev/null 2>&1; then
+        (
+            flock 9
+            id "$JOL_TEST_USER" >/dev/null 2>&1 ||
+                useradd --create-home --shell /bin/sh "$JOL_TEST_USER" >/dev/null 2>&1 ||
+                id "$JOL_TEST_USER" >/dev/null
+        ) 9>/tmp/.jol-test-user.lock
+    fi
+    exec setpriv --reuid="$JOL_TEST_USER" --regid="$JOL_TEST_USER" --init-groups \
+        env JOL="$JOL" JOL_BUILD="${JOL_BUILD:-}" bash "$0" "$@"
+fi
+
+TEST_NAME=$(basename "$0" .sh)
+SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/jol-$TEST_NAME.XXXXXX")
+trap 'rm -rf "$SCRATCH"' EXIT
+export HOME="$SCRATCH/home"
+mkdir -p "$HOME"
+unset JOLROOT JOLEDITOR VISUAL EDITOR JOLREAD JOLUMASK JOLIGNORE JOLWRAPPERS JOLLIB_YESNO
+export TMPDIR="$SCRATCH/tmp"
+mkdir -p "$TMPDIR"
+OUT="$SCRATCH/.out"
+ERR="$SCRATCH/.err"
+cd "$SCRATCH" || exit 1
+
+tests_run=0
+tests_failed=0
+status=0
+
+fail() {
+    tests_failed=$((tests_failed + 1))
+    echo "FAIL: $*" >&2
+}
+
+jol() {
+    tests_run=$((tests_run + 1))
+    "$JOL" "$@" >"$OUT" 2>"$ERR"
+    status=$?
+    LAST_CMD="jol $*"
+    return 0
+}
+
+expect_status() {
+    if [ "$status" -ne "$1" ]; then
+        fail "$LAST_CMD: exit status $status, expected $1"
+        sed 's/^/  stderr: /' "$ERR" >&2
+    fi
+}
+
+compare_stream() {
+    # $1: stream name, $2: file
+    expected="$SCRATCH/.expected"
+    cat >"$expected"
+    if ! cmp -s "$expected" "$2"; then
+        fail "$LAST_CMD: $1 differs (expected, actual):"
+        diff "$expected" "$2" | sed 's/^/  /' >&2
+    fi
+}
+
+expect_stdout() { compare_stream stdout "$OUT"; }
+expect_stderr() { compare_stream stderr "$ERR"; }
+
+expect_stdout_has() {
+    grep -qF -- "$1" "$OUT" || fail "$LAST_CMD: stdout lacks '$1'"
+}
+expect_stderr_has() {
+    grep -qF -- "$1" "$ERR" || fail "$LAST_CMD: stderr lacks '$1'"
+}
+
+check() {
+    desc=$1
+    shift
+    tests_run=$((tests_run + 1))
+    "$@" || fail "$desc"
+}
+
+finish() {
+    if [ "$tests_failed" -ne 0 ]; then
+        echo "$TEST_NAME: $tests_failed of $tests_run checks failed" >&2
+        exit 1
+    fi
+    echo "$TEST_NAME: $tests_run checks passed"
+    exit 0
+}
