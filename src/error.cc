@@ -24,6 +24,7 @@ Hooks &hooks() {
 }
 
 bool exiting = false;
+ErrorExitHandler exit_handler = nullptr;
 
 }  // namespace
 
@@ -133,11 +134,17 @@ void run_cleanup_hooks() {
         run_cleanup_stage(static_cast<CleanupStage>(s));
 }
 
+void set_error_exit_handler(ErrorExitHandler handler) { exit_handler = handler; }
+
 void error_exit() {
     // A fatal error inside a cleanup hook must not run the hooks again.
     if (!exiting) {
         exiting = true;
         run_cleanup_hooks();
+    }
+    if (exit_handler) {
+        exiting = false;
+        exit_handler();
     }
     jolguiglue_exit(1);
     std::exit(1);

@@ -56,6 +56,11 @@ template <class... A>
 
 [[noreturn]] void error_exit();
 
+// Replaces the final exit of error_exit (after the cleanup hooks): a fuzzing
+// harness throws from here to get control back. Null restores the exit.
+using ErrorExitHandler = void (*)();
+void set_error_exit_handler(ErrorExitHandler handler);
+
 // Report to `fp` with printf formatting; returns the result of fflush(fp).
 int fperrmsg(FILE *fp, int status, int errnum, const char *message, ...)
     __attribute__((format(printf, 4, 5)));

@@ -59,7 +59,11 @@ int RCS_checkout(RCSNode *rcs, const char *workfile, const char *rev, const char
                            ")\n";
         jol_outerr(line);
     }
-    jol_assert(!rev || std::isdigit(static_cast<unsigned char>(*rev)));
+    if (rev && !std::isdigit(static_cast<unsigned char>(*rev))) {
+        // Only a damaged archive names such a revision.
+        error(0, 0, "%s: invalid revision number `%s'", rcs->path, rev);
+        return 1;
+    }
     if (noexec && workfile)
         return 0;
     jol_assert(!(workfile && sout));
