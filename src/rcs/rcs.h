@@ -157,3 +157,7 @@ const char *month_printname(std::string_view month);
 using RCSCHECKOUTPROC = void (*)(void *callerdat, const char *text, size_t len);
 int RCS_checkout(RCSNode *rcs, const char *workfile, const char *rev, const char *nametag,
                  const char *options, const char *sout, RCSCHECKOUTPROC pfn, void *callerdat);
+
+// 0 when the file's bytes equal revision `rev` as checked out with
+// `options`, 1 otherwise.
+int RCS_cmp_file(RCSNode *rcs, const char *rev, const char *options, const char *filename);
