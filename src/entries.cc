@@ -74,7 +74,7 @@ void add_entry_node(List *list, Entnode *ent) {
 // Appends one journal line with a single write. A line cut short by an
 // earlier crash is terminated first so that it cannot swallow this one.
 bool append_journal(const std::string &path, const std::string &line) {
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
     struct stat sb;

@@ -85,6 +85,7 @@ void ign_add_file(const char *file, int hold) {
         ign_list = s_ign_list;
         s_ign_list.clear();
         suspended = false;
+        ign_hold = static_cast<long>(ign_list.size());
     }
     if (hold) {
         if (ign_hold >= 0) {
