@@ -412,6 +412,10 @@ bool write_file_atomically(const std::string &path, std::string_view contents) {
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
+    // The replacement keeps the permissions of the file it replaces.
+    struct stat old;
+    if (stat(path.c_str(), &old) == 0)
+        fchmod(fd, old.st_mode & 07777);
     bool ok = write(fd, contents.data(), contents.size()) ==
                   static_cast<ssize_t>(contents.size()) &&
               fsync(fd) == 0;

@@ -1,6 +1,7 @@
 // The real main: environment, global options, rc file, command lookup, root
 // choice, the loop over repository roots, and the exit sequence.
 #include "src/frame.h"
+#include "src/parseinfo.h"
 
 #include <cerrno>
 #include <csignal>

@@ -2,6 +2,3 @@
 #pragma once
 
 [[noreturn]] void jolguiglue_main(int argc, char **argv);
-
-// Hook for the repository configuration reader, run before each local pass.
-int parse_config(const char *jolroot_directory);

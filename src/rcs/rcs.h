@@ -38,7 +38,10 @@ struct RCSVers {
     std::string next;
     int dead = 0;
     int outdated = 0;
-    std::unique_ptr<Deltatext> text;  // pending replacement for the next rewrite
+    // Replacements for the stored log and text, written by the next rewrite
+    // (an empty pending text stores an empty text).
+    std::optional<std::string> pending_log;
+    std::optional<std::string> pending_text;
     List *branches = nullptr;
     List *other = nullptr;
     List *other_delta = nullptr;

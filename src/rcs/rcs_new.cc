@@ -1,0 +1,151 @@
+// Creating a new archive from a working file (import, add, init). The
+// archive is written into its lock file and renamed into place, so a crash
+// never leaves a half-written archive behind.
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "src/error.h"
+#include "src/globals.h"
+#include "src/rcs/rcs.h"
+#include "src/rcs/rcs_write.h"
+#include "src/wrapper.h"
+
+namespace {
+
+void put_doubled(FILE *fp, const char *s, size_t n) {
+    const char *end = s + n;
+    while (s < end) {
+        const char *at = static_cast<const char *>(std::memchr(s, '@', static_cast<size_t>(end - s)));
+        const char *stop = at ? at + 1 : end;
+        std::fwrite(s, 1, static_cast<size_t>(stop - s), fp);
+        if (at)
+            std::fputc('@', fp);
+        s = stop;
+    }
+}
+
+void put_doubled(FILE *fp, const std::string &s) { put_doubled(fp, s.data(), s.size()); }
+
+template <class... A>
+void logged_error(FILE *logfp, const char *fmt, const A &...args) {
+    ErrArg arr[] = {ErrArg(args)...};
+    std::string text = error_format(fmt, arr);
+    if (logfp)
+        std::fprintf(logfp, "%s\n", text.c_str());
+    error(0, 0, "%s", text);
+}
+
+}  // namespace
+
+int add_rcs_file(const NewArchive &a, FILE *add_logfp) {
+    std::string mode = a.key_opt;
+    if (mode.empty())
+        if (auto w = wrap_rcsoption(a.user.c_str(), 0))
+            mode = *w;
+
+    struct stat sb;
+    if (lstat(a.user.c_str(), &sb) != 0) {
+        if (add_logfp)
+            std::fprintf(add_logfp, "ERROR: cannot lstat file %s\n", a.user.c_str());
+        error(0, errno, "cannot lstat file %s", a.user);
+        return 1;
+    }
+    int in = open(a.user.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        int e = errno;
+        if (add_logfp)
+            std::fprintf(add_logfp, "ERROR: cannot read file %s\n", a.user.c_str());
+        error(0, e, "ERROR: cannot read file %s", a.user);
+        return 1;
+    }
+    // Archives are only ever created new; an existing one is not replaced.
+    if (access(a.rcs.c_str(), F_OK) == 0) {
+        close(in);
+        error(0, 0, "cannot create %s: it already exists", a.rcs);
+        return 1;
+    }
+
+    FILE *fp = rcs_internal_lockfile(a.rcs);
+    const std::string date = rcs_date_of(a.use_file_modtime ? sb.st_mtime : time(nullptr));
+    const char *author = getcaller();
+
+    std::fprintf(fp, "head     %s;\n", a.vhead.c_str());
+    if (!a.vbranch.empty())
+        std::fprintf(fp, "branch   %s;\n", a.vbranch.c_str());
+    std::fputs("access   ;\nsymbols  ", fp);
+    for (auto t = a.tags.rbegin(); t != a.tags.rend(); ++t)
+        std::fprintf(fp, "%s:%s.1 ", t->c_str(), a.vbranch.c_str());
+    if (!a.vbranch.empty())
+        std::fprintf(fp, "%s:%s", a.vtag.c_str(), a.vbranch.c_str());
+    std::fputs(";\n", fp);
+    std::fputs("locks    ; strict;\n", fp);
+    std::fprintf(fp, "comment  @%s@;\n", "# ");
+    if (!mode.empty())
+        std::fprintf(fp, "expand   @%s@;\n", mode.c_str());
+    std::fputs("\n", fp);
+    if (!a.vhead.empty()) {
+        std::fprintf(fp, "\n%s\n", a.vhead.c_str());
+        std::fprintf(fp, "date     %s;  author %s;  state Exp;\n", date.c_str(), author);
+        std::fputs("branches", fp);
+        if (!a.vbranch.empty())
+            std::fprintf(fp, " %s.1", a.vbranch.c_str());
+        std::fputs(";\nnext     ;\n", fp);
+        if (!a.vbranch.empty()) {
+            std::fprintf(fp, "\n%s.1\n", a.vbranch.c_str());
+            std::fprintf(fp, "date     %s;  author %s;  state Exp;\n", date.c_str(), author);
+            std::fputs("branches ;\nnext     ;\n\n", fp);
+        }
+    }
+    std::fputs("\ndesc\n@", fp);
+    put_doubled(fp, a.desc);
+    std::fputs("@\n\n\n", fp);
+    if (!a.vhead.empty()) {
+        std::fprintf(fp, "\n%s\nlog\n@", a.vhead.c_str());
+        put_doubled(fp, a.vbranch.empty() ? a.message : std::string("Initial revision\n"));
+        std::fputs("@\ntext\n@", fp);
+        char buf[8192];
+        for (;;) {
+            ssize_t n = read(in, buf, sizeof buf);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                error(1, errno, "cannot read file %s for copying", a.user);
+            if (n == 0)
+                break;
+            put_doubled(fp, buf, static_cast<size_t>(n));
+        }
+        std::fputs("@\n\n", fp);
+        if (!a.vbranch.empty()) {
+            std::fprintf(fp, "\n%s.1\nlog\n@", a.vbranch.c_str());
+            put_doubled(fp, a.message);
+            std::fputs("@\ntext\n@@\n", fp);
+        }
+    }
+    close(in);
+    if (std::ferror(fp) || std::fflush(fp) != 0) {
+        int e = errno;
+        logged_error(add_logfp, "ERROR: cannot write file %s", a.rcs);
+        rcs_cleanup();
+        if (e == ENOSPC)
+            error(1, 0, "ERROR: out of space - aborting");
+        return 1;
+    }
+    if (!rcs_internal_unlockfile(fp, a.rcs, true)) {
+        error(0, 0, "cannot create %s: it already exists", a.rcs);
+        return 1;
+    }
+
+    mode_t m = sb.st_mode & 0777;
+    m |= (m & 0700) >> 3 | (m & 0700) >> 6;
+    m &= ~jolumask;
+    m &= ~static_cast<mode_t>(0222);
+    if (chmod(a.rcs.c_str(), m) != 0) {
+        logged_error(add_logfp, "WARNING: cannot change mode of file %s", a.rcs);
+        return 1;
+    }
+    return 0;
+}
