@@ -22,6 +22,7 @@
 #include "src/parseinfo.h"
 #include "src/root.h"
 #include "src/server_hooks.h"
+#include "src/subprocess.h"
 
 namespace {
 
@@ -195,43 +196,6 @@ int ignored_module(const char *mname) {
 }
 
 }  // namespace
-
-int run_vector(const std::vector<std::string> &argv) {
-    if (argv.empty())
-        return -1;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    pid_t pid = fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        std::vector<char *> v;
-        for (const auto &a : argv)
-            v.push_back(const_cast<char *>(a.c_str()));
-        v.push_back(nullptr);
-        execvp(v[0], v.data());
-        std::fprintf(stderr, "%s: cannot exec %s: %s\n", program_name.c_str(), v[0],
-                     std::strerror(errno));
-        _exit(127);
-    }
-    int status;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR)
-            return -1;
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-}
-
-std::string print_vector(const std::vector<std::string> &argv) {
-    std::string out;
-    for (size_t i = 0; i < argv.size(); ++i) {
-        if (i)
-            out += ' ';
-        out += argv[i];
-    }
-    return out;
-}
 
 DBM *open_module() {
     if (JOLroot_original.empty()) {

@@ -19,9 +19,3 @@ void cat_module(int status);
 int do_module(DBM *db, const char *mname, mtype m_type, const char *msg,
               CALLBACKPROC callback_proc, const char *where, int shorten, int local_specified,
               int run_module_prog, const char *extra_arg);
-
-// Runs a command vector with inherited standard streams; its exit status,
-// or -1 when it could not be started.
-int run_vector(const std::vector<std::string> &argv);
-// The vector as one line, each word quoted when it needs it.
-std::string print_vector(const std::vector<std::string> &argv);

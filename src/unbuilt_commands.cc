@@ -12,10 +12,8 @@ int command_not_available(int, char **) {
 #define JOL_UNBUILT(name) \
     int name(int argc, char **argv) { return command_not_available(argc, argv); }
 
-JOL_UNBUILT(add)
 JOL_UNBUILT(admin)
 JOL_UNBUILT(annotate)
-JOL_UNBUILT(commit)
 JOL_UNBUILT(diff)
 JOL_UNBUILT(edit)
 JOL_UNBUILT(editors)
@@ -26,7 +24,6 @@ JOL_UNBUILT(logout)
 JOL_UNBUILT(server)
 JOL_UNBUILT(patch)
 JOL_UNBUILT(release)
-JOL_UNBUILT(jolremove)
 JOL_UNBUILT(rtag)
 JOL_UNBUILT(jolstatus)
 JOL_UNBUILT(joltag)

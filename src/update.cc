@@ -25,7 +25,7 @@
 #include "src/recurse.h"
 #include "src/root.h"
 #include "src/tag_valid.h"
-#include "src/modules.h"
+#include "src/subprocess.h"
 #include "src/vers_ts.h"
 #include "src/wrapper.h"
 

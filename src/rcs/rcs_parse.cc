@@ -284,7 +284,8 @@ void RCS_reparsercsfile(RCSNode *rdata) {
         if (ph.key == "access") {
             rdata->access = ph.copy(true);
         } else if (ph.key == "locks") {
-            rdata->locks_data = ph.copy();
+            if (ph.has_value())
+                rdata->locks_data = ph.copy();
             if (!lx.getkey(ph))
                 error(1, 0, "premature end of file reading %s", path);
             if (ph.key == "strict" && !ph.has_value())
@@ -292,7 +293,8 @@ void RCS_reparsercsfile(RCSNode *rdata) {
             else
                 have_ph = true;
         } else if (ph.key == "symbols") {
-            rdata->symbols_data = ph.copy();
+            if (ph.has_value())
+                rdata->symbols_data = ph.copy();
         } else if (ph.key == "comment") {
             rdata->comment = ph.copy();
         } else {

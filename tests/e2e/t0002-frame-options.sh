@@ -78,9 +78,8 @@ jol [version aborted]: $SCRATCH/missing/JOLROOT: No such file or directory
 T
 # init is the one command that may run without the administrative directory.
 jol -d "$SCRATCH/missing" init
-expect_stderr_has "init"
-check "init is not refused for the missing JOLROOT" \
-    sh -c "! grep -q 'missing/JOLROOT' '$ERR'"
+expect_status 0
+check "init creates the administrative directory" test -f "$SCRATCH/missing/JOLROOT/modules,v"
 
 # Trace shows which root each pass uses, so precedence is visible.
 mkdir -p wc/JOL

@@ -1,0 +1,22 @@
+// Helpers shared by the output styles.
+#pragma once
+
+#include <string>
+
+#include "diff/diff_internal.h"
+
+namespace jdiff {
+
+struct Printer {
+    Context &cx;
+    Output &out;
+    // One line of file `f` with a flag ("" for none).
+    void line(const char *flag, const FileData &f, size_t i);
+};
+
+char change_letter(bool inserts, bool deletes);
+std::string number_range(char sep, size_t first, size_t last);
+void print_ifdef(Printer &p);
+void print_sdiff(Printer &p);
+
+}  // namespace jdiff
