@@ -61,16 +61,31 @@ std::string number_range(char sep, size_t first, size_t last) {
 }
 
 void Printer::line(const char *flag, const FileData &f, size_t i) {
+    size_t col = 0;
+    if (flag && *flag) {
+        out.write(flag);
+        out.put(cx.opt.initial_tab ? '\t' : ' ');
+        col = cx.opt.initial_tab ? 8 : std::strlen(flag) + 1;
+    }
+    text(f, i, col, flag && *flag);
+}
+
+void Printer::unified_line(char flag, const FileData &f, size_t i) {
+    out.put(flag);
+    size_t col = 1;
+    if (cx.opt.initial_tab) {
+        out.put('\t');
+        col = 8;
+    }
+    text(f, i, col, true);
+}
+
+void Printer::text(const FileData &f, size_t i, size_t col, bool flagged) {
     std::string_view l = f.line(i);
     bool incomplete = f.last_line_incomplete(i);
     if (incomplete)
         l.remove_suffix(1);
-    if (flag && *flag) {
-        out.write(flag);
-        out.put(cx.opt.initial_tab ? '\t' : ' ');
-    }
     if (cx.opt.expand_tabs) {
-        size_t col = flag && *flag ? (cx.opt.initial_tab ? 8 : std::strlen(flag) + 1) : 0;
         for (char c : l) {
             if (c == '\t') {
                 size_t next = (col / 8 + 1) * 8;
@@ -87,7 +102,7 @@ void Printer::line(const char *flag, const FileData &f, size_t i) {
     } else {
         out.write(l);
     }
-    if (incomplete && flag && *flag)
+    if (incomplete && flagged)
         out.write("\n\\ No newline at end of file\n");
 }
 
@@ -307,16 +322,16 @@ void print_context(Printer &p, bool unidiff) {
             for (size_t k = begin; k < end; ++k) {
                 const change &c = cx.script[k];
                 while (i0 < c.line0) {
-                    p.line(" ", a, i0++);
+                    p.unified_line(' ', a, i0++);
                     ++i1;
                 }
                 for (size_t i = 0; i < c.deleted; ++i)
-                    p.line("-", a, i0++);
+                    p.unified_line('-', a, i0++);
                 for (size_t i = 0; i < c.inserted; ++i)
-                    p.line("+", b, i1++);
+                    p.unified_line('+', b, i1++);
             }
             while (i0 < e0)
-                p.line(" ", a, i0++);
+                p.unified_line(' ', a, i0++);
         } else {
             p.out.write("***************" + fn + "\n*** " + number_range(',', s0, e0 - 1) +
                         " ****\n");

@@ -12,6 +12,12 @@ struct Printer {
     Output &out;
     // One line of file `f` with a flag ("" for none).
     void line(const char *flag, const FileData &f, size_t i);
+    // One line of unified output: the flag character itself, then a tab
+    // only with -T.
+    void unified_line(char flag, const FileData &f, size_t i);
+    // The line's text from output column `col`; `flagged` lines get the
+    // marker for a missing final line feed.
+    void text(const FileData &f, size_t i, size_t col, bool flagged);
 };
 
 char change_letter(bool inserts, bool deletes);

@@ -6,9 +6,11 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "gui/gui_glue.h"
 #include "src/error.h"
+#include "src/globals.h"
 
 int isdir(const char *file) {
     struct stat sb;
@@ -70,4 +72,15 @@ std::optional<std::string> get_homedir() {
         if (struct passwd *pw = getpwuid(getuid()))
             from_passwd = pw->pw_dir;
     return from_passwd;
+}
+
+std::string jol_temp_name() {
+    std::string templ = Tmpdir + "/jolXXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    int fd = mkstemp(buf.data());
+    if (fd < 0)
+        error(1, errno, "cannot generate temporary filename");
+    close(fd);
+    return buf.data();
 }

@@ -28,3 +28,7 @@ int pathname_levels(const char *path);
 // The home directory ("HOME", else the password database); none when
 // neither is known.
 std::optional<std::string> get_homedir();
+
+// A new, already created, empty file in the temporary directory whose
+// name starts with "jol"; failure is fatal.
+std::string jol_temp_name();

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "src/error.h"
+#include "src/filesubr.h"
 #include "src/globals.h"
 #include "src/output.h"
 #include "src/rcs/diff_invoke.h"
@@ -37,17 +38,6 @@ bool read_file(const std::string &path, std::string &out) {
     }
     close(fd);
     return true;
-}
-
-std::string temp_name() {
-    std::string templ = Tmpdir + "/jolXXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    int fd = mkstemp(buf.data());
-    if (fd < 0)
-        error(1, errno, "cannot generate temporary filename");
-    close(fd);
-    return buf.data();
 }
 
 void remove_temp(const std::string &f) {
@@ -315,12 +305,12 @@ int RCS_checkin(RCSNode *rcs, const char *workfile_in, const char *message, cons
 
     delta->version = newnumber;
     dtext.version = newnumber;
-    std::string tmpold = temp_name();
+    std::string tmpold = jol_temp_name();
     if (RCS_checkout(rcs, nullptr, commitpt.c_str(), nullptr, binary ? "-kb" : "-ko",
                      tmpold.c_str(), nullptr, nullptr) != 0)
         error(1, 0, "could not check out revision %s of `%s'", commitpt, rcs->path);
     const char *diffopts = binary ? "-a -n --binary" : "-a -n";
-    std::string changefile = temp_name();
+    std::string changefile = jol_temp_name();
     RCSVers *cp = RCS_findvers(rcs, commitpt);
     if (commitpt == rcs->head && numdots(newnumber) == 1) {
         if (!read_file(workfile, dtext.text))

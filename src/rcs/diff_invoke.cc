@@ -1,0 +1,248 @@
+// Running the in-process comparison and merge engines: argument vectors,
+// the callbacks that route their output through the output layer, and
+// the two composite operations on revisions (merge, revision diff).
+#include "src/rcs/diff_invoke.h"
+
+#include <cassert>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "diff/diffrun.h"
+#include "src/error.h"
+#include "src/filesubr.h"
+#include "src/globals.h"
+#include "src/output.h"
+#include "src/update.h"
+
+namespace {
+
+// The argument vector of the next engine call; element 0 is the program.
+std::vector<std::string> call_diff_argv;
+
+void call_diff_write_output(const char *text, size_t len) {
+    if (len > 0)
+        jol_output(text, len);
+}
+void call_diff_flush_output() { jol_flushout(); }
+void call_diff_write_stdout(const char *text) { jol_output(text, std::strlen(text)); }
+void call_diff_error(const char *format, const char *a1, const char *a2) {
+    error(0, 0, format, a1 ? a1 : "", a2 ? a2 : "");
+}
+
+const diff_callbacks call_diff_stdout_callbacks = {call_diff_write_output, call_diff_flush_output,
+                                                   call_diff_write_stdout, call_diff_error};
+const diff_callbacks call_diff_file_callbacks = {nullptr, nullptr, call_diff_write_stdout,
+                                                 call_diff_error};
+
+void call_diff_setup(const char *prog) {
+    call_diff_argv.clear();
+    std::string word;
+    for (const char *p = prog; ; ++p) {
+        if (*p == ' ' || *p == '\t' || *p == '\0') {
+            if (!word.empty())
+                call_diff_argv.push_back(word);
+            word.clear();
+            if (!*p)
+                break;
+        } else {
+            word += *p;
+        }
+    }
+}
+
+void call_diff_add_arg(const char *s) { call_diff_argv.emplace_back(s); }
+
+// Splits `options` at blanks and tabs into further arguments.
+void call_diff_add_words(const char *options) {
+    std::string word;
+    for (const char *p = options ? options : ""; ; ++p) {
+        if (*p == ' ' || *p == '\t' || *p == '\0') {
+            if (!word.empty())
+                call_diff_argv.push_back(word);
+            word.clear();
+            if (!*p)
+                break;
+        } else {
+            word += *p;
+        }
+    }
+}
+
+template <class Engine>
+int call_engine(Engine engine, const char *out) {
+    std::vector<char *> argv;
+    for (std::string &s : call_diff_argv)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    return engine(static_cast<int>(call_diff_argv.size()), argv.data(), out,
+                  out ? &call_diff_file_callbacks : &call_diff_stdout_callbacks);
+}
+
+int call_diff(const char *out) { return call_engine(diff_run, out); }
+int call_diff3(const char *out) { return call_engine(diff3_run, out); }
+
+// Removes temporary files even under -n.
+void remove_temps(std::initializer_list<const std::string *> files) {
+    int saved = noexec;
+    noexec = 0;
+    for (const std::string *f : files)
+        if (!f->empty() && unlink(f->c_str()) != 0 && errno != ENOENT)
+            error(0, errno, "cannot remove temp file %s", *f);
+    noexec = saved;
+}
+
+}  // namespace
+
+int diff_exec(const char *file1, const char *file2, const char *options, const char *out) {
+    call_diff_setup("diff");
+    call_diff_add_words(options);
+    call_diff_add_arg(file1);
+    call_diff_add_arg(file2);
+    return call_diff(out);
+}
+
+int diff_execv(const char *file1, const char *file2, const char *label1, const char *label2,
+               const char *options, const char *out) {
+    call_diff_setup("diff");
+    call_diff_add_words(options);
+    if (label1 && *label1)
+        call_diff_add_arg(label1);
+    if (label2 && *label2)
+        call_diff_add_arg(label2);
+    call_diff_add_arg(file1);
+    call_diff_add_arg(file2);
+    return call_diff(out);
+}
+
+std::string make_file_label(const char *path, const char *rev, RCSNode *rcs) {
+    std::string label = std::string("-L") + path + "\t";
+    if (rev) {
+        std::string date;
+        RCS_getrevtime(rcs, rev, &date, 0);
+        label += printable_date(date) + "\t" + rev;
+        return label;
+    }
+    const char *file = last_component(path);
+    struct stat sb;
+    if (stat(file, &sb) != 0) {
+        error(0, errno, "could not get info for `%s'", path);
+        return label;
+    }
+    time_t t = sb.st_mtime;
+    struct tm tm;
+    char buf[64];
+    if (gmtime_r(&t, &tm)) {
+        std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d", tm.tm_year + 1900,
+                      tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+        label += buf;
+    }
+    return label;
+}
+
+void RCS_output_diff_options(const char *opts, const char *rev1, const char *rev2,
+                             const char *workfile) {
+    std::string line = std::string("diff") + (opts ? opts : "") + " -r" + rev1;
+    if (rev2) {
+        line += " -r";
+        line += rev2;
+    } else {
+        assert(workfile);
+        line += " ";
+        line += workfile;
+    }
+    line += "\n";
+    jol_output(line);
+}
+
+int RCS_merge(RCSNode *rcs, const char *, const char *workfile, const char *options,
+              const char *rev1, const char *rev2) {
+    assert(!options || !*options || (options[0] == '-' && options[1] == 'k'));
+    jol_output("RCS file: " + rcs->path + "\n");
+    std::optional<std::string> r1 = RCS_gettag(rcs, rev1, 0, nullptr);
+    std::optional<std::string> r2 = RCS_gettag(rcs, rev2, 0, nullptr);
+    std::string tmp1, tmp2, tmp3;
+    auto fetch = [&](const std::optional<std::string> &num, const char *tag, std::string &tmp) {
+        if (!num) {
+            jol_outerr(std::string("rcsmerge: co failed\n"));
+            error_exit();
+        }
+        jol_output("retrieving revision " + *num + "\n");
+        tmp = jol_temp_name();
+        if (RCS_checkout(rcs, nullptr, num->c_str(), tag, options, tmp.c_str(), nullptr,
+                         nullptr) != 0) {
+            jol_outerr(std::string("rcsmerge: co failed\n"));
+            remove_temps({&tmp1, &tmp2});
+            error_exit();
+        }
+    };
+    fetch(r1, rev1, tmp1);
+    fetch(r2, rev2, tmp2);
+    jol_output("Merging differences between " + *r1 + " and " + *r2 + " into " + workfile +
+               "\n");
+    tmp3 = jol_temp_name();
+    call_diff_setup("diff3");
+    for (const char *a : {"-E", "-am", "-L", workfile, "-L", r1->c_str(), "-L", r2->c_str(),
+                          workfile, tmp1.c_str(), tmp2.c_str()})
+        call_diff_add_arg(a);
+    int status = call_diff3(tmp3.c_str());
+    if (status == 1)
+        jol_outerr(std::string("rcsmerge: warning: conflicts during merge\n"));
+    else if (status == 2) {
+        remove_temps({&tmp1, &tmp2, &tmp3});
+        error_exit();
+    }
+    copy_file_contents(tmp3.c_str(), workfile);
+    remove_temps({&tmp1, &tmp2, &tmp3});
+    return status;
+}
+
+int RCS_exec_rcsdiff(RCSNode *rcs, const char *opts, const char *options, const char *rev1,
+                     const char *rev2, const char *label1, const char *label2,
+                     const char *workfile) {
+    jol_output("===================================================================\nRCS file: " +
+               rcs->path + "\nretrieving revision " + rev1 + "\n");
+    std::string tmp1, tmp2;
+    int result = 0;
+    const char *second = workfile;
+    tmp1 = jol_temp_name();
+    int rc = RCS_checkout(rcs, nullptr, rev1, nullptr, options, tmp1.c_str(), nullptr, nullptr);
+    if (rc > 0) {
+        result = rc;
+        goto out;
+    }
+    if (rc < 0) {
+        error(0, errno, "cannot check out revision %s of %s", rev1, rcs->path);
+        result = 1;
+        goto out;
+    }
+    if (rev2) {
+        jol_output(std::string("retrieving revision ") + rev2 + "\n");
+        tmp2 = jol_temp_name();
+        rc = RCS_checkout(rcs, nullptr, rev2, nullptr, options, tmp2.c_str(), nullptr, nullptr);
+        if (rc > 0) {
+            result = rc;
+            goto out;
+        }
+        if (rc < 0) {
+            error(0, errno, "cannot check out revision %s of %s", rev2, rcs->path);
+            result = 1;
+            goto out;
+        }
+        second = tmp2.c_str();
+    } else {
+        assert(workfile);
+    }
+    RCS_output_diff_options(opts, rev1, rev2, workfile);
+    result = diff_execv(tmp1.c_str(), second, label1, label2, opts, nullptr);
+    if (result < 0) {
+        error(0, errno, "cannot diff %s and %s", tmp1, second);
+        result = 1;
+    }
+out:
+    remove_temps({&tmp1, &tmp2});
+    return result;
+}
