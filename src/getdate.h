@@ -15,10 +15,11 @@ struct timeb_like {
 };
 
 // Seconds since 1970-01-01 00:00 UTC for texts such as "yesterday",
-// "2 weeks ago", "next tuesday", "Jun 17 1992 14:00 EST", "1992-06-17".
+// "2 weeks ago", "next tuesday", "Jun 17, 1992 14:00 EST", "1992-06-17".
 // Relative items count from `now`; null means the current time in the local
 // zone. -1 when the text cannot be parsed or names an impossible date; a
-// result of exactly -1 is given as 0. Not re-entrant with respect to TZ.
+// result of exactly -1 is given as 0. The local zone is read from TZ afresh
+// on every call.
 time_t get_date(const char *text, const timeb_like *now);
 
 // The archive form of free-form date text; fatal "Can't parse date/time: %s"
