@@ -1,5 +1,6 @@
 // Randomised checks of the comparison itself: every script applies back
 // to the second file, and with -d the script is as short as possible.
+#include <cstdlib>
 #include <random>
 
 #include "src/rcs/rcs.h"
@@ -147,4 +148,37 @@ TEST(DiffProperty, LargeInputsWithCostLimitStillApply) {
     EngineRun h = diff_texts(a, b, {"-n", "-H"});
     ASSERT_TRUE(rcs_change_text("test", a, h.out, rebuilt));
     EXPECT_EQ(rebuilt, b);
+}
+
+TEST(DiffProperty, PatchAcceptsNormalContextUnifiedAndEd) {
+    // The standard patch program is the independent reader of our scripts.
+    if (std::system("patch --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "patch is not installed";
+    std::mt19937 rng(99);
+    Scratch s;
+    for (int iter = 0; iter < 150; ++iter) {
+        std::string a = random_text(rng, 30, 6, false);
+        std::string b = iter % 2 ? mutate(rng, a, 6) : random_text(rng, 30, 6, false);
+        std::string fa = s.file("a", a), fb = s.file("b", b);
+        for (const char *style : {"", "-c", "-u", "-e", "-U0"}) {
+            std::vector<std::string> args;
+            if (*style)
+                args.push_back(style);
+            args.push_back(fa);
+            args.push_back(fb);
+            EngineRun r = run_diff(args);
+            ASSERT_EQ(r.status, a == b ? 0 : 1);
+            if (r.status == 0)
+                continue;
+            s.file("script", r.out);
+            std::string kind = std::string(style) == "-e" ? " -e" : "";
+            std::string cmd = "patch -s" + kind + " -o " + s.path("out") + " " + fa + " " +
+                              s.path("script") + " >/dev/null 2>&1";
+            std::filesystem::remove(s.path("out"));
+            ASSERT_EQ(std::system(cmd.c_str()), 0) << style << "\n" << r.out;
+            std::ifstream in(s.path("out"), std::ios::binary);
+            std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            ASSERT_EQ(got, b) << style << "\n" << r.out;
+        }
+    }
 }
