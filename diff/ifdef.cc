@@ -15,9 +15,9 @@ struct Group {
     size_t b0, e0, b1, e1;  // 0-based, end exclusive
 };
 
-// A printf-style specification at fmt[pos]: flags "-", width, precision
-// and one of d o x X c. Returns its length, 0 when there is none.
-size_t scan_printf_spec(std::string_view fmt, size_t pos) {
+// A printf-style conversion at fmt[pos]: flags "-", width, precision and
+// one of d o x X c. Returns its length, 0 when there is none.
+size_t scan_conversion(std::string_view fmt, size_t pos) {
     size_t i = pos;
     while (i < fmt.size() && fmt[i] == '-')
         ++i;
@@ -58,9 +58,10 @@ size_t scan_char_literal(std::string_view fmt, size_t pos, int &value) {
     return 0;
 }
 
-std::string format_value(std::string_view spec, long value) {
-    std::string f = "%" + std::string(spec.substr(0, spec.size() - 1));
-    char conv = spec.back();
+// `value` printed through a conversion accepted by scan_conversion.
+std::string format_value(std::string_view conversion, long value) {
+    std::string f = "%" + std::string(conversion.substr(0, conversion.size() - 1));
+    char conv = conversion.back();
     char buf[128];
     if (conv == 'c') {
         f += 'c';
@@ -163,7 +164,7 @@ class Formatter {
                     pos = start + 1;
                 }
             } else {
-                size_t n = scan_printf_spec(fmt, pos);
+                size_t n = scan_conversion(fmt, pos);
                 long v;
                 int lit;
                 if (n && pos + n < fmt.size() && letter_value(fmt[pos + n], g, v)) {
@@ -221,7 +222,7 @@ class Formatter {
                     p_.out.put('%');
                     k = q + 1;
                 } else {
-                    size_t n = scan_printf_spec(fmt, q);
+                    size_t n = scan_conversion(fmt, q);
                     int lit;
                     if (n && q + n < fmt.size() && fmt[q + n] == 'n') {
                         p_.out.write(format_value(std::string_view(fmt).substr(q, n),

@@ -267,7 +267,7 @@ void write_info(const Context &cx, const char *text) {
 }
 
 // A group-format template filled with a macro name; "%" in the name is
-// doubled so that it cannot act as a specifier.
+// doubled so that it cannot start a directive.
 std::string ifdef_format(const char *tmpl, const std::string &name) {
     std::string out;
     for (const char *p = tmpl; *p; ++p) {
@@ -291,7 +291,7 @@ bool parse_diff_options(Context &cx, int argc, char **argv, std::vector<std::str
     bool show_c_function = false;
     const char *prog = argc > 0 && argv[0] ? argv[0] : "diff";
 
-    auto specify_style = [&](output_style s) {
+    auto choose_style = [&](output_style s) {
         if (o.style_set && o.style != s) {
             cx.error("conflicting specifications of output style");
             return false;
@@ -320,7 +320,7 @@ bool parse_diff_options(Context &cx, int argc, char **argv, std::vector<std::str
         }
         o.line_format[which] = fmt;
         o.line_format_set[which] = true;
-        return specify_style(OUTPUT_IFDEF);
+        return choose_style(OUTPUT_IFDEF);
     };
     auto set_group_format = [&](int which, const std::string &fmt, const char *conflict) {
         if (o.group_format_set[which] && o.group_format[which] != fmt) {
@@ -329,7 +329,7 @@ bool parse_diff_options(Context &cx, int argc, char **argv, std::vector<std::str
         }
         o.group_format[which] = fmt;
         o.group_format_set[which] = true;
-        return specify_style(OUTPUT_IFDEF);
+        return choose_style(OUTPUT_IFDEF);
     };
     auto add_regexp = [&](const char *re, regex_t &into) {
         int rc = regcomp(&into, re, REG_NOSUB);
@@ -381,13 +381,13 @@ bool parse_diff_options(Context &cx, int argc, char **argv, std::vector<std::str
         case 'C':
             if (arg && !set_context(arg))
                 return false;
-            return specify_style(OUTPUT_CONTEXT);
-        case 'c': return specify_style(OUTPUT_CONTEXT);
+            return choose_style(OUTPUT_CONTEXT);
+        case 'c': return choose_style(OUTPUT_CONTEXT);
         case 'U':
             if (arg && !set_context(arg))
                 return false;
-            return specify_style(OUTPUT_UNIFIED);
-        case 'u': return specify_style(OUTPUT_UNIFIED);
+            return choose_style(OUTPUT_UNIFIED);
+        case 'u': return choose_style(OUTPUT_UNIFIED);
         case 'd': o.minimal = true; return true;
         case 'D': {
             std::string name;
@@ -404,8 +404,8 @@ bool parse_diff_options(Context &cx, int argc, char **argv, std::vector<std::str
                     return false;
             return true;
         }
-        case 'e': return specify_style(OUTPUT_ED);
-        case 'f': return specify_style(OUTPUT_FORWARD_ED);
+        case 'e': return choose_style(OUTPUT_ED);
+        case 'f': return choose_style(OUTPUT_FORWARD_ED);
         case 'F': return set_function(arg);
         case 'h': return true;
         case 'H': o.speed_large_files = true; return true;
@@ -426,7 +426,7 @@ bool parse_diff_options(Context &cx, int argc, char **argv, std::vector<std::str
             }
             o.labels.emplace_back(arg);
             return true;
-        case 'n': return specify_style(OUTPUT_RCS);
+        case 'n': return choose_style(OUTPUT_RCS);
         case 'N': o.entire_new_file = true; return true;
         case 'p':
             show_c_function = true;
@@ -451,12 +451,12 @@ bool parse_diff_options(Context &cx, int argc, char **argv, std::vector<std::str
             return true;
         case 'x':
         case 'X': return true;  // only meaningful for directories
-        case 'y': return specify_style(OUTPUT_SDIFF);
-        case OPT_LEFT_COLUMN: o.left_column = true; return specify_style(OUTPUT_SDIFF);
-        case OPT_SUPPRESS_COMMON: o.suppress_common = true; return specify_style(OUTPUT_SDIFF);
+        case 'y': return choose_style(OUTPUT_SDIFF);
+        case OPT_LEFT_COLUMN: o.left_column = true; return choose_style(OUTPUT_SDIFF);
+        case OPT_SUPPRESS_COMMON: o.suppress_common = true; return choose_style(OUTPUT_SDIFF);
         case OPT_SDIFF_MERGE_ASSIST:
             o.sdiff_merge_assist = true;
-            return specify_style(OUTPUT_SDIFF);
+            return choose_style(OUTPUT_SDIFF);
         case OPT_OLD_LINE_FORMAT: return set_line_format(0, arg);
         case OPT_NEW_LINE_FORMAT: return set_line_format(1, arg);
         case OPT_UNCHANGED_LINE_FORMAT: return set_line_format(2, arg);

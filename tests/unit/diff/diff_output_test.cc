@@ -89,7 +89,7 @@ TEST(DiffMergedStyle, IfdefAndFormats) {
     EXPECT_EQ(diff_texts("a\nb\n", "a\nc\n", {"--line-format=%dn:%L"}).out, "1:a\n2:b\n2:c\n");
     EXPECT_EQ(diff_texts("x\n", "y\n", {"--old-group-format=%(e=e?E:N)%<", "--new-group-format="}).out,
               "Ex\n");
-    // A macro name with "%" cannot inject specifiers.
+    // A macro name with "%" cannot inject directives.
     EXPECT_EQ(diff_texts("a\n", "b\n", {"-D", "%<"}).out,
               "#ifndef %<\na\n#else /* %< */\nb\n#endif /* %< */\n");
 }
