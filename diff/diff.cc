@@ -7,6 +7,7 @@
 
 #include "diff/diff_internal.h"
 #include "diff/options.h"
+#include "diff/output_styles.h"
 
 namespace jdiff {
 
@@ -106,10 +107,8 @@ int diff_2_files(Context &cx, MessageQueue &messages) {
     if (changes && (o.ignore_blank_lines || !o.ignore_regexps.list.empty())) {
         changes = false;
         for (size_t k = 0; k < cx.script.size() && !changes; ++k) {
-            size_t f0, l0, f1, l1;
             bool del, ins;
-            analyze_hunk(cx, k, k + 1, f0, l0, f1, l1, del, ins);
-            changes = del || ins;
+            changes = change_printed(cx, k, del, ins);
         }
     }
     if (o.brief) {
@@ -169,15 +168,6 @@ int compare_files(Context &cx, MessageQueue &messages) {
     return result;
 }
 
-// Closes a stream on every path out of the run.
-struct OutputFile {
-    FILE *fp = nullptr;
-    ~OutputFile() {
-        if (fp)
-            std::fclose(fp);
-    }
-};
-
 }  // namespace
 
 }  // namespace jdiff
@@ -187,10 +177,6 @@ int diff_run(int argc, char **argv, const char *out, const diff_callbacks *callb
     Context cx;
     cx.cb = callbacks;
     try {
-        if (out && callbacks && callbacks->write_output) {
-            cx.error("write callback with output file");
-            return 2;
-        }
         std::vector<std::string> operands;
         bool done = false;
         if (!parse_diff_options(cx, argc, argv, operands, done))
@@ -199,18 +185,12 @@ int diff_run(int argc, char **argv, const char *out, const diff_callbacks *callb
             return 0;
         cx.files[0].name = operands[0];
         cx.files[1].name = operands[1];
-        OutputFile file;
-        if (out) {
-            file.fp = std::fopen(out, "w");
-            if (!file.fp) {
-                cx.error("could not open output file");
-                return 2;
-            }
-        }
+        OutputTarget target;
+        if (!target.open(cx, out))
+            return 2;
         int result;
-        bool write_failed = false;
         {
-            Output output(file.fp, callbacks);
+            Output output(target.file(), callbacks);
             cx.out = &output;
             MessageQueue messages;
             result = compare_files(cx, messages);
@@ -218,23 +198,8 @@ int diff_run(int argc, char **argv, const char *out, const diff_callbacks *callb
             output.flush();
             cx.out = nullptr;
         }
-        if (callbacks && callbacks->write_output && callbacks->flush_output)
-            callbacks->flush_output();
-        FILE *stream = file.fp ? file.fp : (callbacks && callbacks->write_output ? nullptr : stdout);
-        if (stream && (std::fflush(stream) != 0 || std::ferror(stream)))
-            write_failed = true;
-        if (file.fp) {
-            FILE *fp = file.fp;
-            file.fp = nullptr;
-            if (std::fclose(fp) != 0) {
-                cx.error("close error on output file");
-                return 2;
-            }
-        }
-        if (write_failed) {
-            cx.error("write error");
+        if (!target.finish(cx))
             return 2;
-        }
         return result;
     } catch (const Fatal &) {
         return 2;

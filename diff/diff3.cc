@@ -4,10 +4,8 @@
 // merged file, an ed script or a plain report.
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "diff/diff_internal.h"
@@ -278,34 +276,30 @@ std::vector<diff3_block> make_3way_diff(const Context &cx, const std::vector<dif
     return regions;
 }
 
-// The first operand's lines, read again for the merged output.
-std::vector<Line> read_lines_of(const Context &cx, const std::string &name) {
-    int fd = name == "-" ? -1 : open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        fatal(cx, "%s: %s", name.c_str(), std::strerror(errno));
-    std::string buf;
-    char chunk[65536];
-    for (;;) {
-        ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            int e = errno;
-            close(fd);
-            fatal(cx, "input file: %s", std::strerror(e));
-        }
-        if (n == 0)
-            break;
-        buf.append(chunk, static_cast<size_t>(n));
+// Whether the chosen mode writes region `b`, and whether as a bracketed
+// conflict.
+bool selected(const diff3_block &b, const Diff3Options &o, bool &conflict) {
+    switch (b.correspond) {
+    case DIFF_ALL: conflict = o.flagging; return !o.simple_only;
+    case DIFF_2ND: conflict = true; return o.show_2nd;
+    case DIFF_3RD: conflict = false; return !o.overlap_only;
+    default: return false;
     }
-    close(fd);
+}
+
+// The first operand's lines, read again for the merged output.
+std::vector<Line> read_lines_of(Context &cx, const std::string &name) {
+    FileData &f = cx.files[0];
+    f = FileData();
+    f.name = name;
+    read_file(cx, 0);
     std::vector<Line> lines;
-    size_t pos = 0;
-    while (pos < buf.size()) {
-        size_t nl = buf.find('\n', pos);
-        size_t end = nl == std::string::npos ? buf.size() : nl + 1;
-        lines.emplace_back(buf, pos, end - pos);
-        pos = end;
+    lines.reserve(f.nlines());
+    for (size_t i = 0; i < f.nlines(); ++i) {
+        std::string_view l = f.line(i);
+        if (f.last_line_incomplete(i))
+            l.remove_suffix(1);
+        lines.emplace_back(l);
     }
     return lines;
 }
@@ -318,7 +312,7 @@ void write_lines(Output &out, const std::vector<Line> &lines) {
     }
 }
 
-bool output_merge(const Context &cx, Output &out, const Diff3Options &o,
+bool output_merge(Context &cx, Output &out, const Diff3Options &o,
                   const std::vector<diff3_block> &regions, const std::string &file0,
                   const std::string labels[3]) {
     std::vector<Line> mine = read_lines_of(cx, file0);
@@ -332,24 +326,8 @@ bool output_merge(const Context &cx, Output &out, const Diff3Options &o,
     };
     for (const diff3_block &b : regions) {
         bool conflict;
-        switch (b.correspond) {
-        case DIFF_ALL:
-            if (o.simple_only)
-                continue;
-            conflict = o.flagging;
-            break;
-        case DIFF_2ND:
-            if (!o.show_2nd)
-                continue;
-            conflict = true;
-            break;
-        case DIFF_3RD:
-            if (o.overlap_only)
-                continue;
-            conflict = false;
-            break;
-        default: continue;
-        }
+        if (!selected(b, o, conflict))
+            continue;
         copy_to(b.ranges[FILE0].lo - 1);
         if (conflict) {
             conflicts = true;
@@ -405,24 +383,8 @@ bool output_edscript(Output &out, const Diff3Options &o, const std::vector<diff3
     for (size_t k = regions.size(); k-- > 0;) {
         const diff3_block &b = regions[k];
         bool conflict;
-        switch (b.correspond) {
-        case DIFF_ALL:
-            if (o.simple_only)
-                continue;
-            conflict = o.flagging;
-            break;
-        case DIFF_2ND:
-            if (!o.show_2nd)
-                continue;
-            conflict = true;
-            break;
-        case DIFF_3RD:
-            if (o.overlap_only)
-                continue;
-            conflict = false;
-            break;
-        default: continue;
-        }
+        if (!selected(b, o, conflict))
+            continue;
         long low0 = b.ranges[FILE0].lo, high0 = b.ranges[FILE0].hi;
         std::vector<long> dots;
         if (conflict) {
@@ -527,22 +489,6 @@ const char diff3_usage[] =
     "  -v  --version  Output version info.\n"
     "  --help  Output this help.\n";
 
-void write_info(const Context &cx, const char *text) {
-    if (cx.cb && cx.cb->write_stdout)
-        cx.cb->write_stdout(text);
-    else
-        std::fputs(text, stdout);
-}
-
-// Closes a stream on every path out of the run.
-struct OutputFile {
-    FILE *fp = nullptr;
-    ~OutputFile() {
-        if (fp)
-            std::fclose(fp);
-    }
-};
-
 int run(Context &cx, int argc, char **argv, const char *out) {
     Diff3Options o;
     const char *prog = argc > 0 && argv[0] ? argv[0] : "diff3";
@@ -635,17 +581,12 @@ int run(Context &cx, int argc, char **argv, const char *out) {
         labels[i] = i < static_cast<int>(o.labels.size()) ? o.labels[static_cast<size_t>(i)]
                                                           : operands[static_cast<size_t>(i)];
 
-    OutputFile file;
-    if (out) {
-        file.fp = std::fopen(out, "w");
-        if (!file.fp) {
-            cx.error("could not open output file");
-            return 2;
-        }
-    }
+    OutputTarget target;
+    if (!target.open(cx, out))
+        return 2;
     bool conflicts = false;
     {
-        Output output(file.fp, cx.cb);
+        Output output(target.file(), cx.cb);
         std::vector<diff_block> thread1 = process_diff(cx, o, operands[FILE1], operands[FILE2], 0);
         std::vector<diff_block> thread0 =
             process_diff(cx, o, operands[FILE0], operands[FILE2],
@@ -659,22 +600,8 @@ int run(Context &cx, int argc, char **argv, const char *out) {
             output_report(output, o, regions);
         output.flush();
     }
-    if (cx.cb && cx.cb->write_output && cx.cb->flush_output)
-        cx.cb->flush_output();
-    FILE *stream = file.fp ? file.fp : (cx.cb && cx.cb->write_output ? nullptr : stdout);
-    bool write_failed = stream && (std::fflush(stream) != 0 || std::ferror(stream));
-    if (file.fp) {
-        FILE *fp = file.fp;
-        file.fp = nullptr;
-        if (std::fclose(fp) != 0) {
-            cx.error("close error on output file");
-            return 2;
-        }
-    }
-    if (write_failed) {
-        cx.error("write error");
+    if (!target.finish(cx))
         return 2;
-    }
     return conflicts ? 1 : 0;
 }
 
@@ -685,10 +612,6 @@ int run(Context &cx, int argc, char **argv, const char *out) {
 int diff3_run(int argc, char **argv, const char *out, const diff_callbacks *callbacks) {
     jdiff::Context cx;
     cx.cb = callbacks;
-    if (out && callbacks && callbacks->write_output) {
-        cx.error("write callback with output file");
-        return 2;
-    }
     try {
         return jdiff::run(cx, argc, argv, out);
     } catch (const jdiff::Fatal &) {

@@ -134,6 +134,32 @@ struct Context {
     void error(const char *fmt, const char *a1 = "", const char *a2 = "") const;
 };
 
+// Informational text (version, help): the caller's write_stdout callback,
+// or standard output.
+void write_info(const Context &cx, const char *text);
+
+// Where one run writes: the named output file, the caller's write
+// callback, or standard output.
+class OutputTarget {
+  public:
+    OutputTarget() = default;
+    OutputTarget(const OutputTarget &) = delete;
+    OutputTarget &operator=(const OutputTarget &) = delete;
+    ~OutputTarget() {
+        if (fp_)
+            std::fclose(fp_);
+    }
+    // Opens `out` when given; false after a reported problem.
+    bool open(const Context &cx, const char *out);
+    FILE *file() const { return fp_; }
+    // Flushes everything and closes the file; false after a reported
+    // close or write error.
+    bool finish(const Context &cx);
+
+  private:
+    FILE *fp_ = nullptr;
+};
+
 // Engine phases.
 void read_file(Context &cx, int i);
 void compute_changes(Context &cx);

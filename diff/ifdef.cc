@@ -270,10 +270,8 @@ void print_ifdef(Printer &p) {
     const FileData &a = cx.files[0], &b = cx.files[1];
     size_t next0 = 0, next1 = 0;
     for (size_t k = 0; k < cx.script.size(); ++k) {
-        size_t f0, l0, f1, l1;
         bool del, ins;
-        analyze_hunk(cx, k, k + 1, f0, l0, f1, l1, del, ins);
-        if (!del && !ins)
+        if (!change_printed(cx, k, del, ins))
             continue;
         const change &c = cx.script[k];
         if (next0 < c.line0 || next1 < c.line1)

@@ -40,6 +40,49 @@ void Context::error(const char *fmt, const char *a1, const char *a2) const {
     }
 }
 
+void write_info(const Context &cx, const char *text) {
+    if (cx.cb && cx.cb->write_stdout)
+        cx.cb->write_stdout(text);
+    else
+        std::fputs(text, stdout);
+}
+
+bool OutputTarget::open(const Context &cx, const char *out) {
+    if (!out)
+        return true;
+    if (cx.cb && cx.cb->write_output) {
+        cx.error("write callback with output file");
+        return false;
+    }
+    fp_ = std::fopen(out, "w");
+    if (!fp_) {
+        cx.error("could not open output file");
+        return false;
+    }
+    return true;
+}
+
+bool OutputTarget::finish(const Context &cx) {
+    const bool to_callback = !fp_ && cx.cb && cx.cb->write_output;
+    if (to_callback && cx.cb->flush_output)
+        cx.cb->flush_output();
+    FILE *stream = fp_ ? fp_ : to_callback ? nullptr : stdout;
+    bool write_failed = stream && (std::fflush(stream) != 0 || std::ferror(stream));
+    if (fp_) {
+        FILE *fp = fp_;
+        fp_ = nullptr;
+        if (std::fclose(fp) != 0) {
+            cx.error("close error on output file");
+            return false;
+        }
+    }
+    if (write_failed) {
+        cx.error("write error");
+        return false;
+    }
+    return true;
+}
+
 void read_file(Context &cx, int i) {
     FileData &f = cx.files[i];
     if (!f.absent) {

@@ -259,13 +259,6 @@ const char usage_text[] =
     "  -v  --version  Output version info.\n"
     "  --help  Output this help.\n";
 
-void write_info(const Context &cx, const char *text) {
-    if (cx.cb && cx.cb->write_stdout)
-        cx.cb->write_stdout(text);
-    else
-        std::fputs(text, stdout);
-}
-
 // A group-format template filled with a macro name; "%" in the name is
 // doubled so that it cannot start a directive.
 std::string ifdef_format(const char *tmpl, const std::string &name) {

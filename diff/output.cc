@@ -47,6 +47,12 @@ void analyze_hunk(const Context &cx, size_t begin, size_t end, size_t &first0, s
     inserts = nins > 0 && !all_ignorable;
 }
 
+bool change_printed(const Context &cx, size_t k, bool &deletes, bool &inserts) {
+    size_t f0, l0, f1, l1;
+    analyze_hunk(cx, k, k + 1, f0, l0, f1, l1, deletes, inserts);
+    return deletes || inserts;
+}
+
 char change_letter(bool inserts, bool deletes) {
     return !inserts ? 'd' : !deletes ? 'a' : 'c';
 }
@@ -111,12 +117,10 @@ namespace {
 void print_rcs(Printer &p) {
     Context &cx = p.cx;
     for (size_t k = 0; k < cx.script.size(); ++k) {
-        size_t f0, l0, f1, l1;
         bool del, ins;
-        analyze_hunk(cx, k, k + 1, f0, l0, f1, l1, del, ins);
-        const change &c = cx.script[k];
-        if (!del && !ins)
+        if (!change_printed(cx, k, del, ins))
             continue;
+        const change &c = cx.script[k];
         if (del)
             p.out.write("d" + std::to_string(c.line0 + 1) + " " + std::to_string(c.deleted) + "\n");
         if (ins) {
@@ -335,27 +339,24 @@ void print_context(Printer &p, bool unidiff) {
         } else {
             p.out.write("***************" + fn + "\n*** " + number_range(',', s0, e0 - 1) +
                         " ****\n");
-            if (del) {
-                std::vector<const char *> flags(e0 - s0, " ");
+            // One side of the hunk: changed lines flagged "!" when their change
+            // both deletes and inserts, else with `pure`; context with " ".
+            auto side = [&](int f, size_t first, size_t last, const char *pure) {
+                std::vector<const char *> flags(last - first, " ");
                 for (size_t k = begin; k < end; ++k) {
                     const change &c = cx.script[k];
-                    for (size_t i = 0; i < c.deleted; ++i)
-                        flags[c.line0 + i - s0] = c.inserted ? "!" : "-";
+                    size_t start = f ? c.line1 : c.line0, n = f ? c.inserted : c.deleted;
+                    for (size_t i = 0; i < n; ++i)
+                        flags[start + i - first] = c.deleted && c.inserted ? "!" : pure;
                 }
-                for (size_t i = s0; i < e0; ++i)
-                    p.line(flags[i - s0], a, i);
-            }
+                for (size_t i = first; i < last; ++i)
+                    p.line(flags[i - first], cx.files[f], i);
+            };
+            if (del)
+                side(0, s0, e0, "-");
             p.out.write("--- " + number_range(',', s1, e1 - 1) + " ----\n");
-            if (ins) {
-                std::vector<const char *> flags(e1 - s1, " ");
-                for (size_t k = begin; k < end; ++k) {
-                    const change &c = cx.script[k];
-                    for (size_t i = 0; i < c.inserted; ++i)
-                        flags[c.line1 + i - s1] = c.deleted ? "!" : "+";
-                }
-                for (size_t i = s1; i < e1; ++i)
-                    p.line(flags[i - s1], b, i);
-            }
+            if (ins)
+                side(1, s1, e1, "+");
         }
         begin = end;
     }

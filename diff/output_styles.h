@@ -20,6 +20,9 @@ struct Printer {
     void text(const FileData &f, size_t i, size_t col, bool flagged);
 };
 
+// Whether change `k` is printed (it is not wholly ignorable), with what
+// it deletes and inserts.
+bool change_printed(const Context &cx, size_t k, bool &deletes, bool &inserts);
 char change_letter(bool inserts, bool deletes);
 std::string number_range(char sep, size_t first, size_t last);
 void print_ifdef(Printer &p);

@@ -93,31 +93,6 @@ bool append_journal(const std::string &path, const std::string &line) {
     return ok;
 }
 
-bool read_whole_file(const char *path, std::string &out, int &err) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        err = errno;
-        return false;
-    }
-    out.clear();
-    char buf[65536];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            err = errno;
-            close(fd);
-            return false;
-        }
-        if (n == 0)
-            break;
-        out.append(buf, static_cast<size_t>(n));
-    }
-    close(fd);
-    return true;
-}
-
 // The local-time form ("Sun Dec  6 14:05:00 2026") of a modification time.
 std::string local_ctime(time_t t) {
     char buf[64];

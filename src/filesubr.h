@@ -32,3 +32,7 @@ std::optional<std::string> get_homedir();
 // A new, already created, empty file in the temporary directory whose
 // name starts with "jol"; failure is fatal.
 std::string jol_temp_name();
+
+// The whole content of a file; false with `err` set to the system error
+// when it cannot be opened or read.
+bool read_whole_file(const char *path, std::string &out, int &err);

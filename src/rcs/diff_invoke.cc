@@ -38,10 +38,10 @@ const diff_callbacks call_diff_stdout_callbacks = {call_diff_write_output, call_
 const diff_callbacks call_diff_file_callbacks = {nullptr, nullptr, call_diff_write_stdout,
                                                  call_diff_error};
 
-void call_diff_setup(const char *prog) {
-    call_diff_argv.clear();
+// Appends the words of `text`, split at blanks and tabs.
+void call_diff_add_words(const char *text) {
     std::string word;
-    for (const char *p = prog; ; ++p) {
+    for (const char *p = text ? text : "";; ++p) {
         if (*p == ' ' || *p == '\t' || *p == '\0') {
             if (!word.empty())
                 call_diff_argv.push_back(word);
@@ -52,25 +52,15 @@ void call_diff_setup(const char *prog) {
             word += *p;
         }
     }
+}
+
+// Starts a new vector with the words of `prog` ("diff -c": "diff", "-c").
+void call_diff_setup(const char *prog) {
+    call_diff_argv.clear();
+    call_diff_add_words(prog);
 }
 
 void call_diff_add_arg(const char *s) { call_diff_argv.emplace_back(s); }
-
-// Splits `options` at blanks and tabs into further arguments.
-void call_diff_add_words(const char *options) {
-    std::string word;
-    for (const char *p = options ? options : ""; ; ++p) {
-        if (*p == ' ' || *p == '\t' || *p == '\0') {
-            if (!word.empty())
-                call_diff_argv.push_back(word);
-            word.clear();
-            if (!*p)
-                break;
-        } else {
-            word += *p;
-        }
-    }
-}
 
 template <class Engine>
 int call_engine(Engine engine, const char *out) {

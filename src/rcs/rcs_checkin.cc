@@ -18,26 +18,12 @@
 
 namespace {
 
-bool read_file(const std::string &path, std::string &out) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    out.clear();
-    char buf[65536];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            close(fd);
-            return false;
-        }
-        if (n == 0)
-            break;
-        out.append(buf, static_cast<size_t>(n));
-    }
-    close(fd);
-    return true;
+// The whole of `path`; a failure is fatal, since a short read would be
+// stored in the archive as the revision's text.
+void read_file(const std::string &path, std::string &out) {
+    int err = 0;
+    if (!read_whole_file(path.c_str(), out, err))
+        error(1, err, "cannot open %s", path);
 }
 
 void remove_temp(const std::string &f) {
@@ -204,8 +190,7 @@ int RCS_checkin(RCSNode *rcs, const char *workfile_in, const char *message, cons
             number = rev;
         delta->version = number;
         dtext.version = number;
-        if (!read_file(workfile, dtext.text))
-            error(1, errno, "cannot open %s", workfile);
+        read_file(workfile, dtext.text);
         dtext.len = dtext.text.size();
         if (!quiet_ci)
             jol_output("initial revision: " + number + "\n");
@@ -313,8 +298,7 @@ int RCS_checkin(RCSNode *rcs, const char *workfile_in, const char *message, cons
     std::string changefile = jol_temp_name();
     RCSVers *cp = RCS_findvers(rcs, commitpt);
     if (commitpt == rcs->head && numdots(newnumber) == 1) {
-        if (!read_file(workfile, dtext.text))
-            error(1, errno, "cannot open %s", workfile);
+        read_file(workfile, dtext.text);
         int status = diff_exec(workfile.c_str(), tmpold.c_str(), diffopts, changefile.c_str());
         if (status != 0 && status != 1)
             error(1, status == -1 ? errno : 0, "error diffing %s", workfile);
