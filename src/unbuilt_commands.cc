@@ -13,8 +13,6 @@ int command_not_available(int, char **) {
     int name(int argc, char **argv) { return command_not_available(argc, argv); }
 
 JOL_UNBUILT(admin)
-JOL_UNBUILT(annotate)
-JOL_UNBUILT(diff)
 JOL_UNBUILT(edit)
 JOL_UNBUILT(editors)
 JOL_UNBUILT(history)
@@ -25,7 +23,6 @@ JOL_UNBUILT(server)
 JOL_UNBUILT(patch)
 JOL_UNBUILT(release)
 JOL_UNBUILT(rtag)
-JOL_UNBUILT(jolstatus)
 JOL_UNBUILT(joltag)
 JOL_UNBUILT(unedit)
 JOL_UNBUILT(watch)

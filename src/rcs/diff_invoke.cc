@@ -120,7 +120,7 @@ std::string make_file_label(const char *path, const char *rev, RCSNode *rcs) {
     struct stat sb;
     if (stat(file, &sb) != 0) {
         error(0, errno, "could not get info for `%s'", path);
-        return label;
+        return std::string();
     }
     time_t t = sb.st_mtime;
     struct tm tm;
