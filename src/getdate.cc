@@ -489,7 +489,8 @@ std::optional<long long> to_seconds(long long hours, long long minutes, long lon
 }
 
 // Wall-clock fields in the zone `timezone` (minutes west) to seconds since
-// the epoch; only 1970-2038 is accepted, two-digit years are widened.
+// the epoch; two-digit years are widened. Times are 64-bit, so the range
+// runs past 2038, to the last four-digit year.
 std::optional<time_t> convert(long long month, long long day, long long year, long long hours,
                               long long minutes, long long seconds, Meridian meridian,
                               DstMode dst, long long timezone) {
@@ -501,7 +502,7 @@ std::optional<time_t> convert(long long month, long long day, long long year, lo
         year += 1900;
     const int month_days[12] = {31, is_leap(year) ? 29 : 28, 31, 30, 31, 30,
                                 31, 31,                   30, 31, 30, 31};
-    if (year < 1970 || year > 2038 || month < 1 || month > 12 || day < 1 ||
+    if (year < 1970 || year > 9999 || month < 1 || month > 12 || day < 1 ||
         day > month_days[month - 1])
         return std::nullopt;
 
@@ -509,7 +510,7 @@ std::optional<time_t> convert(long long month, long long day, long long year, lo
     for (int i = 0; i < month - 1; ++i)
         days += month_days[i];
     for (long long y = 1970; y < year; ++y)
-        days += y % 4 == 0 ? 366 : 365;
+        days += is_leap(y) ? 366 : 365;
     auto tod = to_seconds(hours, minutes, seconds, meridian);
     if (!tod)
         return std::nullopt;
