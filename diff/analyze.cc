@@ -42,12 +42,30 @@ std::string normalized(std::string_view line, const Options &o) {
     return s;
 }
 
+// Eight bytes at a time with a final avalanche, so the low bits that pick
+// a slot depend on every byte: hashing is the engine's hottest loop.
 uint64_t hash_bytes(std::string_view s) {
-    uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s) {
-        h ^= c;
-        h *= 1099511628211ull;
+    constexpr uint64_t k = 0x9ddfea08eb382d69ull;
+    uint64_t h = 0xcbf29ce484222325ull ^ (s.size() * k);
+    const char *p = s.data();
+    size_t n = s.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        h = (h ^ w) * k;
+        h ^= h >> 29;
     }
+    if (n > 0) {
+        uint64_t w = 0;
+        for (size_t i = 0; i < n; ++i)
+            w |= static_cast<uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+        h = (h ^ w) * k;
+    }
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdull;
+    h ^= h >> 33;
+    h *= 0xc4ceb9fe1a85ec53ull;
+    h ^= h >> 33;
     return h;
 }
 
