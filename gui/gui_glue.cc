@@ -1,55 +1,117 @@
-// Console glue for plain (non-GUI) runs. The wire layer that carries GUI runs
-// is not built yet, so a -jolgui run falls back to the terminal.
+// Console glue of GUI mode: start-up of the link, environment and password
+// lookups, yes/no questions, the final QUIT and the protocol-error exit.
 #include "gui/gui_glue.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include "gui/messages.h"
+#include "gui/staging.h"
+#include "gui/wire.h"
+#include "src/error.h"
 #include "src/output.h"
 
 int _jolgui_readfd = 0;
 int _jolgui_writefd = 0;
 
-bool gui_link_active() { return false; }
+namespace {
 
-void jol_process_init() {}
+bool quit_sent = false;
+
+// A descriptor the front-end did not really hand over is no link at all.
+int usable(int fd) {
+    if (fd <= 0 || fcntl(fd, F_GETFD) == -1)
+        return 0;
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    return fd;
+}
+
+}  // namespace
+
+bool gui_link_active() { return _jolgui_writefd > 0; }
+
+void jol_process_init() {
+    _jolgui_readfd = usable(_jolgui_readfd);
+    _jolgui_writefd = usable(_jolgui_writefd);
+    gp_init();
+    wire_set_writer(jol_process_write);
+    wire_set_flusher(jol_process_flush);
+}
 
 void reopen_consoles() {}
-
-std::optional<std::string> jolguiglue_getenv(const char *name) {
-    if (!name)
-        return std::nullopt;
-    const char *v = std::getenv(name);
-    if (!v)
-        return std::nullopt;
-    return std::string(v);
-}
-
-std::optional<std::string> jolguiglue_getpass(const char *prompt) {
-    jolguiglue_flushconsole(0);
-    const char *p = getpass(prompt);
-    if (!p)
-        return std::nullopt;
-    return std::string(p);
-}
 
 void jolguiglue_flushconsole(int) {
     std::fflush(stdout);
     std::fflush(stderr);
 }
 
+std::optional<std::string> jolguiglue_getenv(const char *name) {
+    // Without a way to ask, the real environment answers.
+    if (_jolgui_readfd <= 0 || _jolgui_writefd <= 0) {
+        const char *v = name ? std::getenv(name) : nullptr;
+        if (!v)
+            return std::nullopt;
+        return std::string(v);
+    }
+    jolguiglue_flushconsole(0);
+    if (!name)
+        return std::nullopt;
+    if (!gp_getenv_write(_jolgui_writefd, std::string(name)))
+        return std::nullopt;
+    return gp_getenv_read(_jolgui_readfd);
+}
+
+std::optional<std::string> jolguiglue_getpass(const char *prompt) {
+    jolguiglue_flushconsole(0);
+    if (_jolgui_readfd > 0 && _jolgui_writefd > 0)
+        return jolguiglue_getenv("JOL_GETPASS");
+    const char *p = getpass(prompt);
+    if (!p)
+        return std::nullopt;
+    return std::string(p);
+}
+
 void jolguiglue_exit(int status) {
     jolguiglue_flushconsole(1);
+    // An exit reached again from exit-time code must not send a second QUIT.
+    if (gui_link_active() && !quit_sent) {
+        quit_sent = true;
+        gp_quit_write(_jolgui_writefd, status);
+    }
     std::exit(status);
 }
 
-int gp_console_write(int, const char *text, size_t len, int isStderr) {
-    std::fwrite(text, 1, len, isStderr ? stderr : stdout);
-    return 1;
+std::optional<std::string> gp_getenv_read(int fd) {
+    WireMessage msg;
+    if (!wire_read_msg(fd, &msg) || msg.type != GP_GETENV) {
+        wire_destroy(&msg);
+        jolgui_protocol_error();
+    }
+    std::optional<std::string> value = gp_getenv_value(*static_cast<GPT_GETENV *>(msg.data));
+    wire_destroy(&msg);
+    return value;
 }
 
-int gp_quit_write(int, int) { return 1; }
+void jolgui_protocol_error() {
+    static bool failing = false;
+    if (failing)
+        _exit(255);
+    failing = true;
+    std::fflush(stdout);
+    std::fputs("jolgui protocol error !\n", stderr);
+    std::fflush(stderr);
+    // The link is dead: whatever the cleanup hooks print or look up goes to
+    // the standard streams and the real environment.
+    _jolgui_readfd = 0;
+    _jolgui_writefd = 0;
+    signal(SIGPIPE, SIG_IGN);
+    run_cleanup_hooks();
+    jolguiglue_flushconsole(1);
+    _exit(255);
+}
 
 int yesno() {
     jol_output("\n", 1);
