@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -19,3 +20,29 @@ std::string print_vector(const std::vector<std::string> &argv);
 FILE *run_popen_write(const std::string &command);
 // Closes it; the command's exit status, or -1.
 int run_pclose(FILE *fp);
+
+// The runner's argument vector: one at a time, started by run_setup (the
+// words of `prog`, split at blanks and tabs, no quoting) and extended by
+// run_arg.
+void run_setup(const char *prog);
+void run_arg(const char *s);
+const std::vector<std::string> &run_args();
+
+// Flags of run_exec.
+constexpr int RUNF_MERGE_STDERR = 1;
+constexpr int RUNF_EVEN_IF_NOEXEC = 2;
+constexpr int RUNF_APPEND_STDOUT = 4;
+constexpr int RUNF_APPEND_STDERR = 8;
+constexpr int RUNF_IGNORE_SIGNALS = 16;
+// Runs the vector with the named files (null: inherited) as standard
+// input, output and error: the child's exit status, 127 when it could not
+// be executed, 2 when a signal ended it, -1 when it could not be started.
+int run_exec(const char *stin, const char *stout, const char *sterr, int flags);
+// The vector, each word in single quotes, on standard output or error.
+void run_print(FILE *fp);
+// popen with the -t trace; null under -n.
+FILE *run_popen(const char *cmd, const char *mode);
+// Starts argv[0] with a pipe to its standard input (*tofd) and one from its
+// standard output (*fromfd); the child's process id.
+pid_t piped_child(const std::vector<std::string> &argv, int *tofd, int *fromfd);
+void close_on_exec(int fd);

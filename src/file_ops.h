@@ -1,0 +1,60 @@
+// Helpers that read or change files and directories with one policy for
+// every caller: disk changes are traced with -t and left undone with -n,
+// and failures that would leave things in an unknown state are fatal with
+// a message naming the file.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+// The trace line prefix: "S" in the server, a blank otherwise, then "-> ".
+void trace_op(const std::string &operation);
+
+void copy_file(const char *from, const char *to);
+// 0 when the two have the same type and contents (or link target, or
+// device number), non-zero otherwise.
+int xcmp(const char *file1, const char *file2);
+void rename_file(const char *from, const char *to);
+int unlink_file(const char *name);
+int unlink_file_dir(const char *name);
+// Removes a directory with everything in it; symbolic links are removed,
+// never followed. -1 (errno set) on the first failure.
+int deep_remove_dir(const char *path);
+void make_directory(const char *name);
+void make_directories(const char *name);
+// 0 when created, 1 when it already existed.
+int mkdir_if_needed(const char *name);
+void xchmod(const char *file, int writable);
+ssize_t block_read(int fd, char *buf, size_t nchars);
+// The target of a symbolic link; none when `link` is not one.
+std::optional<std::string> xreadlink(const char *link);
+// Follows symbolic links until the name is not one; a chain longer than
+// `symlink_hop_limit` (a loop) is fatal.
+constexpr int symlink_hop_limit = 40;
+void resolve_symlink(std::string &filename);
+// Copies `file` (when it exists) to ".#file.suffix" and returns that name.
+std::string backup_file(const char *file, const char *suffix);
+// The whole file (standard input when `name` is null); failures are fatal.
+std::string get_file(const char *name, const char *fullname);
+// 1 when a line of the file begins like a conflict marker.
+int file_has_markers(const char *file, const char *fullname);
+// Opens the file of `name`'s directory whose name matches its last
+// component regardless of case. 0 or an error number (ENOENT: no match).
+int fopen_case(const char *name, const char *mode, FILE **fp, std::string *pathp);
+void strip_trailing_slashes(std::string &path);
+std::optional<std::string> xgetwd();
+
+// One line of at most `limit` characters (no limit when negative) with its
+// terminator; a carriage return ends a line and is stored as a newline.
+// The count of characters stored, or -1 at end of file or on error.
+ssize_t getline_safe(std::string &line, FILE *stream, long limit);
+
+struct saved_cwd {
+    int desc = -1;
+    std::optional<std::string> name;
+};
+int save_cwd(saved_cwd &cwd);
+int restore_cwd(const saved_cwd &cwd, const char *name);
+void free_cwd(saved_cwd &cwd);
