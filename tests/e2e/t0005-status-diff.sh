@@ -113,6 +113,19 @@ printf 'a\nB\nC3\n' >f.txt
 jol -Q commit -m resolved f.txt
 expect_status 0
 
+# -v lists the tags, branches with their branch numbers; a sticky branch
+# tag names its branch.
+jol -Q tag rel-1 f.txt
+jol -Q tag -b br f.txt
+jol -Q update -r br f.txt
+jol -Q status -v f.txt
+expect_stdout_has "   Sticky Tag:		br (branch: 1.3.2)"
+expect_stdout_has "	rel-1                    	(revision: 1.3)"
+expect_stdout_has "	br                       	(branch: 1.3.2)"
+jol -Q update -A f.txt
+jol -Q status f.txt
+expect_stdout_has "Status: Up-to-date"
+
 # diff of an unmodified file prints nothing and exits 0.
 jol -Q diff f.txt
 expect_status 0
@@ -156,7 +169,6 @@ expect_stdout_has "> D"
 # -D names a date: the first revision is older than any date after it.
 jol -Q diff -D "2100-01-01" f.txt
 expect_status 1
-cat $OUT $ERR > /tmp/dbg.txt
 expect_stdout_has "retrieving revision 1.3"
 
 # Added and removed files: refused without -N, whole files with it.
