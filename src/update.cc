@@ -328,9 +328,17 @@ int isemptydir(const char *dir, int might_not_exist) {
             error(0, errno, "cannot open directory %s for empty check", dir);
         return 0;
     }
-    errno = 0;
     bool empty = true;
-    while (struct dirent *de = readdir(d)) {
+    int read_errno = 0;
+    for (;;) {
+        // Reading the entries of JOL below sets errno on its own, so the end
+        // of the listing is told from an error only right after readdir.
+        errno = 0;
+        struct dirent *de = readdir(d);
+        if (!de) {
+            read_errno = errno;
+            break;
+        }
         if (!std::strcmp(de->d_name, ".") || !std::strcmp(de->d_name, ".."))
             continue;
         if (!std::strcmp(de->d_name, "JOL")) {
@@ -355,8 +363,8 @@ int isemptydir(const char *dir, int might_not_exist) {
         empty = false;
         break;
     }
-    if (errno != 0 && empty) {
-        error(0, errno, "cannot read directory %s", dir);
+    if (read_errno != 0 && empty) {
+        error(0, read_errno, "cannot read directory %s", dir);
         empty = false;
     }
     closedir(d);
