@@ -19,8 +19,6 @@ for f in history val-tags; do
     check "init made an empty $f" test -f "$adm/$f" -a ! -s "$adm/$f"
 done
 check "Emptydir" test -d "$adm/Emptydir"
-
-
 snapshot() { (cd "$adm" && find . -type f -exec md5sum {} + | sort); }
 before=$(snapshot)
 jol init
