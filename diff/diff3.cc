@@ -588,9 +588,15 @@ int run(Context &cx, int argc, char **argv, const char *out) {
     {
         Output output(target.file(), cx.cb);
         std::vector<diff_block> thread1 = process_diff(cx, o, operands[FILE1], operands[FILE2], 0);
+        const int horizon = static_cast<int>(std::min(largest_hunk(thread1), 1000000000L));
         std::vector<diff_block> thread0 =
-            process_diff(cx, o, operands[FILE0], operands[FILE2],
-                         static_cast<int>(std::min(largest_hunk(thread1), 1000000000L)));
+            process_diff(cx, o, operands[FILE0], operands[FILE2], horizon);
+        // The horizon can change which of several equally short alignments
+        // a comparison picks. Comparing both files with the same horizon
+        // keeps the two threads aligned alike, so an unchanged side never
+        // shows up as a conflict.
+        if (horizon > 0)
+            thread1 = process_diff(cx, o, operands[FILE1], operands[FILE2], horizon);
         std::vector<diff3_block> regions = make_3way_diff(cx, thread0, thread1);
         if (o.merge)
             conflicts = output_merge(cx, output, o, regions, operands[FILE0], labels);

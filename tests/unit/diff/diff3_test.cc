@@ -1,5 +1,7 @@
 // Three-way merge: silent application, identical changes, conflicts and
 // the option rules.
+#include <random>
+
 #include "tests/unit/diff/diff_test_util.h"
 
 namespace {
@@ -91,4 +93,40 @@ TEST(Diff3Merge, OptionRules) {
     EXPECT_EQ(dir.errors, "/tmp: Is a directory\n");
     EXPECT_EQ(run_diff3({"-m", m, s.path("none"), y}).status, 2);
     EXPECT_EQ(run_diff3({"-m", m, o, y}).out, "1\n");
+}
+
+// When one side is unchanged the merge is exactly the other side, whatever
+// alignment the two two-way comparisons pick; repeated lines make several
+// alignments equally short, which is where the two comparisons can drift.
+TEST(Diff3Merge, UnchangedSideYieldsTheOtherSide) {
+    std::mt19937 rng(20261207);
+    const char *pool[] = {"\n", "    }\n", "x = 1;\n", "return;\n", "{\n", "a\n", "b\n"};
+    auto random_text = [&](int lines) {
+        std::string t;
+        for (int i = 0; i < lines; ++i)
+            t += pool[rng() % std::size(pool)];
+        return t;
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::string older = random_text(20 + static_cast<int>(rng() % 120));
+        std::string yours;
+        size_t pos = 0;
+        while (pos < older.size()) {
+            size_t nl = older.find('\n', pos);
+            std::string line = older.substr(pos, nl - pos + 1);
+            pos = nl + 1;
+            switch (rng() % 10) {
+            case 0: break;                                   // delete
+            case 1: yours += random_text(1 + static_cast<int>(rng() % 4)); break;  // replace
+            case 2: yours += random_text(2) + line; break;   // insert before
+            default: yours += line;
+            }
+        }
+        EngineRun r = merge(older, older, yours);
+        ASSERT_EQ(r.status, 0) << "round " << round;
+        ASSERT_EQ(r.out, yours) << "round " << round;
+        r = merge(yours, older, older);
+        ASSERT_EQ(r.status, 0) << "round " << round;
+        ASSERT_EQ(r.out, yours) << "round " << round;
+    }
 }
