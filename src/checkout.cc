@@ -306,12 +306,14 @@ int checkout_proc(int argc, char **argv, const char *where_orig, const char *mwh
 
     int which = pipeout ? WHICH_REPOSITORY : (WHICH_LOCAL | WHICH_REPOSITORY);
     if (!tag_validated) {
-        tag_check_valid(opt_c(tag), argc - 1, argv + 1, 0, aflag, nullptr);
+        // Validated in the module's archives: the new working directory
+        // has none of its subdirectories yet.
+        tag_check_valid(opt_c(tag), argc - 1, argv + 1, 0, aflag, repository.c_str());
         tag_validated = true;
     }
     if (!join_tags_validated) {
-        tag_check_valid_join(opt_c(join_rev1), argc - 1, argv + 1, 0, aflag, nullptr);
-        tag_check_valid_join(opt_c(join_rev2), argc - 1, argv + 1, 0, aflag, nullptr);
+        tag_check_valid_join(opt_c(join_rev1), argc - 1, argv + 1, 0, aflag, repository.c_str());
+        tag_check_valid_join(opt_c(join_rev2), argc - 1, argv + 1, 0, aflag, repository.c_str());
         join_tags_validated = true;
     }
     if (tag || date || join_rev1)

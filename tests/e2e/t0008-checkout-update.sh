@@ -51,6 +51,16 @@ jol -Q checkout -r first -d tagged mod
 check "tagged revision" sh -c "printf 'one\ntwo\nthree\n' | cmp -s - tagged/sub/s.txt"
 check "sticky tag in Entries" grep -q '^/s.txt/1.1/[^/]*//Tfirst$' tagged/sub/JOL/Entries
 check "sticky tag in JOL/Tag" grep -qx Nfirst tagged/sub/JOL/Tag
+# A module whose top holds only directories: the tag lives in them.
+mkdir -p "$REPO/deep/only"
+jol -Q checkout -d deepwc deep
+printf 'x\n' >deepwc/only/x.txt
+(cd deepwc && "$JOL" -Q add only/x.txt && "$JOL" -Q commit -m x && "$JOL" -Q tag deeptag) >/dev/null 2>&1
+jol checkout -r deeptag -d deeptagged deep
+expect_status 0
+check "tagged checkout of directories only" test -f deeptagged/only/x.txt
+jol -Q checkout -j deeptag -d deepjoined deep
+expect_status 0
 jol -Q checkout -D "$first_date" -d dated mod
 check "dated revision" sh -c "printf 'one\ntwo\nthree\n' | cmp -s - dated/sub/s.txt"
 check "sticky date in Entries" grep -q '^/s.txt/1.1/[^/]*//D[0-9.]*$' dated/sub/JOL/Entries
