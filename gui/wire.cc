@@ -45,16 +45,19 @@ void wait_for(int fd, short events) {
     poll(&p, 1, -1);
 }
 
-int raw_read(int fd, uint8_t *buf, size_t count) {
+// Moves all `count` bytes through `io` (read or write), retrying after
+// interrupts and waiting while a non-blocking descriptor is not ready.
+template <class Byte, class Io>
+int transfer_all(int fd, Byte *buf, size_t count, short events, Io io) {
     while (count > 0) {
-        ssize_t n = ::read(fd, buf, count);
+        ssize_t n = io(fd, buf, count);
         if (n > 0) {
             buf += n;
             count -= static_cast<size_t>(n);
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && errno == EAGAIN) {
-            wait_for(fd, POLLIN);
+            wait_for(fd, events);
         } else {
             return 0;
         }
@@ -62,21 +65,14 @@ int raw_read(int fd, uint8_t *buf, size_t count) {
     return 1;
 }
 
+int raw_read(int fd, uint8_t *buf, size_t count) {
+    return transfer_all(fd, buf, count, POLLIN,
+                        [](int f, uint8_t *b, size_t c) { return ::read(f, b, c); });
+}
+
 int raw_write(int fd, const uint8_t *buf, size_t count) {
-    while (count > 0) {
-        ssize_t n = ::write(fd, buf, count);
-        if (n > 0) {
-            buf += n;
-            count -= static_cast<size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && errno == EAGAIN) {
-            wait_for(fd, POLLOUT);
-        } else {
-            return 0;
-        }
-    }
-    return 1;
+    return transfer_all(fd, buf, count, POLLOUT,
+                        [](int f, const uint8_t *b, size_t c) { return ::write(f, b, c); });
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "mac/mac_file.h"
 #include "mac/platform.h"
+#include "mac/big_endian.h"
 #include "mac/temp_output.h"
 #include "src/output.h"
 
@@ -25,18 +26,6 @@ constexpr size_t descriptor_size = 12;
 enum EntryId : uint32_t { data_fork = 1, resource_fork = 2, comment = 4, icon_bw = 5, icon_color = 6, finder_info = 9 };
 
 bool selected(uint32_t entries, uint32_t id) { return id >= 1 && id <= 32 && (entries >> (id - 1)) & 1; }
-
-void put_be(std::string &s, uint32_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i)
-        s += char(uint8_t(v >> (8 * i)));
-}
-
-uint32_t get_be(const uint8_t *p, int bytes) {
-    uint32_t v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v = v << 8 | p[i];
-    return v;
-}
 
 struct Descriptor {
     uint32_t id, offset, length;

@@ -12,24 +12,13 @@
 #include "mac/binhex_coding.h"
 #include "mac/mac_file.h"
 #include "mac/platform.h"
+#include "mac/big_endian.h"
 #include "mac/temp_output.h"
 #include "src/filesubr.h"
 
 namespace {
 
 constexpr size_t piece = 4096;
-
-void put_be(std::string &s, uint32_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i)
-        s += char(uint8_t(v >> (8 * i)));
-}
-
-uint32_t get_be(const uint8_t *p, int bytes) {
-    uint32_t v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v = v << 8 | p[i];
-    return v;
-}
 
 bool write_all(FILE *fp, const std::string &text) {
     return std::fwrite(text.data(), 1, text.size(), fp) == text.size();
