@@ -636,7 +636,9 @@ time_t get_date(const char *text, const timeb_like *now) {
         if (!day_step || __builtin_add_overflow(start, *day_step, &start))
             return -1;
     }
-    return start == -1 ? 0 : start;
+    // Relative items can step back past the epoch, which is outside the
+    // accepted range just as an absolute date before 1970 is.
+    return start < 0 ? -1 : start;
 }
 
 std::string Make_Date(const char *text) {
