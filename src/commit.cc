@@ -146,6 +146,18 @@ Ctype classify_file_internal(file_info *finfo, Vers_TS **vers) {
     return status;
 }
 
+// An archive without a single revision is what an add killed between
+// creating the archive and checking in its first revision leaves; the
+// next add takes it over instead of being refused for ever.
+bool left_by_interrupted_add(const std::string &archive) {
+    RCSNode *rcs = RCS_parsercsfile(archive.c_str());
+    if (!rcs)
+        return false;
+    bool empty = rcs->head.empty() && rcs->branch.empty();
+    freercsnode(&rcs);
+    return empty;
+}
+
 int check_fileproc(void *, file_info *finfo) {
     if (!finfo->repository) {
         error(0, 0, "nothing known about `%s'", finfo->fullname);
@@ -208,7 +220,7 @@ int check_fileproc(void *, file_info *finfo) {
         }
         if (status == T_ADDED) {
             std::string archive = std::string(finfo->repository) + "/" + finfo->file + ",v";
-            if (!vers->tag && isfile(archive.c_str())) {
+            if (!vers->tag && isfile(archive.c_str()) && !left_by_interrupted_add(archive)) {
                 error(0, 0, "cannot add file `%s' when RCS file `%s' already exists",
                       finfo->fullname, archive);
                 err = 1;
@@ -330,6 +342,13 @@ int checkaddfile(file_info *finfo, const std::optional<std::string> &tag,
         if (!finfo->rcs)
             error(1, 0, "could not find parsed rcsfile %s", file);
         RCSNode *rcs = finfo->rcs;
+        if (!symbolic && rcs->head.empty() && rcs->branch.empty() &&
+            !(rcs->flags & ARCHIVE_IN_ATTIC)) {
+            // Left without revisions by an interrupted add: check in as new.
+            rcs->flags |= ARCHIVE_VALID;
+            fileattr_newfile(file.c_str());
+            return 0;
+        }
         std::string want = options.size() > 2 ? options.substr(2) : std::string();
         if (!options.empty() && want != RCS_getexpand(rcs)) {
             error(0, 0, "changing keyword expansion mode to %s", options);

@@ -14,6 +14,7 @@
 
 #include "gui/gui_glue.h"
 #include "src/cmd_table.h"
+#include "src/entries.h"
 #include "src/error.h"
 #include "src/filesubr.h"
 #include "src/globals.h"
@@ -253,5 +254,9 @@ void jolguiglue_main(int argc, char **argv) {
 
     run_cleanup_stage(CleanupStage::repository_locks);
     root_allow_free();
+    // An entry that only lives in memory is a failure, even when the
+    // command's own work succeeded.
+    if (admin_write_failures)
+        result = 1;
     jolguiglue_exit(result != 0 ? 1 : 0);
 }

@@ -44,8 +44,26 @@ std::string update_dir;
 std::optional<std::string> repository;
 List *filelist = nullptr;
 List *dirlist = nullptr;
-// (device, inode) of the directories on the current walk path.
+// (device, inode) of the directories on the current walk path, and of
+// their repository directories when a working-copy walk also reads the
+// repository (a link in the repository must not make it endless either).
 std::vector<std::pair<dev_t, ino_t>> walk_path;
+std::vector<std::pair<dev_t, ino_t>> repository_path;
+
+bool reads_both(const recursion_frame *frame) {
+    return (frame->which & WHICH_LOCAL) && (frame->which & WHICH_REPOSITORY);
+}
+
+bool on_path(const std::vector<std::pair<dev_t, ino_t>> &path, const struct stat &sb) {
+    for (const auto &[dev, ino] : path)
+        if (dev == sb.st_dev && ino == sb.st_ino)
+            return true;
+    return false;
+}
+
+void warn_loop(const std::string &dir) {
+    error(0, 0, "warning: skipping %s: it leads back into a directory being processed", dir);
+}
 
 int do_recursion(recursion_frame *frame);
 
@@ -142,6 +160,14 @@ int do_recursion(recursion_frame *frame) {
     }
     if (repository)
         fileattr_startdir(repository->c_str());
+    bool pushed_repository = false;
+    if (reads_both(frame) && repository) {
+        struct stat rsb;
+        if (stat(repository->c_str(), &rsb) == 0) {
+            repository_path.emplace_back(rsb.st_dev, rsb.st_ino);
+            pushed_repository = true;
+        }
+    }
 
     int err = 0;
     bool dodoneproc = !(filelist == nullptr && dirlist != nullptr);
@@ -198,6 +224,8 @@ int do_recursion(recursion_frame *frame) {
         dellist(&dirs);
     }
     Entries_Close(entries);
+    if (pushed_repository)
+        repository_path.pop_back();
     repository = srepository;
     return err;
 }
@@ -255,6 +283,14 @@ int do_dir_proc(Node *p, void *closure) {
         }
     }
 
+    if (!skip && dir != "." && reads_both(frame) && !newrepos.empty()) {
+        struct stat rsb;
+        if (stat(newrepos.c_str(), &rsb) == 0 && on_path(repository_path, rsb)) {
+            warn_loop(update_dir);
+            skip = true;
+        }
+    }
+
     Dtype dir_return = R_PROCESS;
     if (!skip) {
         if (frame->direntproc) {
@@ -268,15 +304,9 @@ int do_dir_proc(Node *p, void *closure) {
 
     if (!skip && dir_return != R_SKIP_ALL) {
         struct stat sb;
-        bool loop = false;
-        if (stat(dir.c_str(), &sb) == 0) {
-            for (const auto &[dev, ino] : walk_path)
-                if (dev == sb.st_dev && ino == sb.st_ino)
-                    loop = true;
-        }
+        bool loop = stat(dir.c_str(), &sb) == 0 && on_path(walk_path, sb);
         if (loop) {
-            error(0, 0, "warning: skipping %s: it leads back into a directory being processed",
-                  update_dir);
+            warn_loop(update_dir);
         } else {
             SavedCwd cwd;
             std::optional<std::string> srepository = repository;

@@ -163,8 +163,10 @@ int update_fileproc(void *, file_info *finfo) {
             break;
         }
     }
+    // A join that could not be done (a file in the way) is an error of
+    // the update.
     if (retval == 0 && joining())
-        join_file(finfo, vers);
+        retval = join_file(finfo, vers);
     if (ignlist)
         addlist(&ignlist, finfo->file);
     freevers_ts(&vers);
