@@ -7,6 +7,7 @@
 
 #include "src/entries.h"
 #include "src/error.h"
+#include "src/file_ops.h"
 #include "src/fileattr.h"
 #include "src/globals.h"
 #include "src/history.h"
@@ -46,14 +47,14 @@ int Checkin(char type, file_info *finfo, const char *rev, const char *tag, std::
             if (RCS_checkout(finfo->rcs, finfo->file.c_str(), newrev, nullptr, options.c_str(),
                              nullptr, nullptr, nullptr) != 0)
                 error(1, 0, "failed when checking out new copy of %s", finfo->fullname);
-            set_writable(finfo->file.c_str(), true);
+            xchmod(finfo->file.c_str(), 1);
             set_time = true;
         }
         (void)head;
         freevers_ts(&tmp);
     }
     bool watched = fileattr_get(finfo->file.c_str(), "_watched").has_value();
-    set_writable(finfo->file.c_str(), jolwrite && !watched);
+    xchmod(finfo->file.c_str(), jolwrite && !watched);
     Vers_TS *vers = Version_TS(finfo, nullptr, tag, nullptr, 1, set_time);
     if (vers->options == "-V4")
         vers->options.clear();

@@ -16,6 +16,7 @@
 #include "src/commands.h"
 #include "src/entries.h"
 #include "src/error.h"
+#include "src/file_ops.h"
 #include "src/fileattr.h"
 #include "src/filesubr.h"
 #include "src/globals.h"
@@ -208,7 +209,7 @@ int check_fileproc(void *, file_info *finfo) {
                 err = 1;
                 break;
             }
-            if (file_has_conflict_markers(finfo->file.c_str()))
+            if (file_has_markers(finfo->file.c_str(), finfo->fullname.c_str()))
                 error(0, 0, "warning: file `%s' seems to still contain conflict indicators",
                       finfo->fullname);
         }

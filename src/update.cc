@@ -17,6 +17,7 @@
 #include "src/date_option.h"
 #include "src/entries.h"
 #include "src/error.h"
+#include "src/file_ops.h"
 #include "src/filesubr.h"
 #include "src/globals.h"
 #include "src/ignore.h"
@@ -87,7 +88,7 @@ void update_ignproc(const char *file, const char *dir) {
 bool conflict_resolved(const file_info *finfo, const Vers_TS *vers) {
     bool changed = server_active ? (vers->ts_conflict && (*vers->ts_conflict)[0] != '=')
                                  : vers->ts_user != vers->ts_conflict;
-    return changed && !file_has_conflict_markers(finfo->file.c_str());
+    return changed && !file_has_markers(finfo->file.c_str(), finfo->fullname.c_str());
 }
 
 int update_fileproc(void *, file_info *finfo) {
@@ -122,8 +123,8 @@ int update_fileproc(void *, file_info *finfo) {
             if (toss_local_changes) {
                 // -C promises clean copies: a file that is behind as well as
                 // modified is replaced too, after a backup.
-                std::string backup = ".#" + finfo->file + "." + vers->vn_user.value_or("");
-                copy_file_contents(finfo->file.c_str(), backup.c_str());
+                std::string backup =
+                    backup_file(finfo->file.c_str(), vers->vn_user.value_or("").c_str());
                 if (!really_quiet && !server_active)
                     jol_output("(Locally modified " + finfo->file + " moved to " + backup + ")\n");
                 retval = checkout_file(finfo, vers, 0, 0, 1);
@@ -133,8 +134,8 @@ int update_fileproc(void *, file_info *finfo) {
             break;
         case T_MODIFIED:
             if (toss_local_changes) {
-                std::string backup = ".#" + finfo->file + "." + vers->vn_user.value_or("");
-                copy_file_contents(finfo->file.c_str(), backup.c_str());
+                std::string backup =
+                    backup_file(finfo->file.c_str(), vers->vn_user.value_or("").c_str());
                 if (!really_quiet && !server_active)
                     jol_output("(Locally modified " + finfo->file + " moved to " + backup + ")\n");
                 retval = checkout_file(finfo, vers, 0, 0, 1);

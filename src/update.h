@@ -39,10 +39,3 @@ int merge_file(file_info *finfo, Vers_TS *vers);
 int join_file(file_info *finfo, Vers_TS *vers);
 int scratch_file(file_info *finfo);
 
-// Copies `from` to `to` (contents and mode); fatal on failure.
-void copy_file_contents(const char *from, const char *to);
-// 1 when some line of the file starts with a conflict marker.
-int file_has_conflict_markers(const char *file);
-// Makes a file writable (or read-only) for its owner, group and others as
-// its read bits allow, minus the umask.
-void set_writable(const char *file, bool writable);

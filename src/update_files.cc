@@ -10,6 +10,7 @@
 
 #include "src/entries.h"
 #include "src/error.h"
+#include "src/file_ops.h"
 #include "src/fileattr.h"
 #include "src/filesubr.h"
 #include "src/globals.h"
@@ -38,87 +39,7 @@ void history_of(char type, const file_info *finfo, const std::string &rev) {
 
 }  // namespace
 
-void copy_file_contents(const char *from, const char *to) {
-    if (noexec)
-        return;
-    int in = open(from, O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        error(1, errno, "cannot open %s for copying", from);
-    struct stat sb;
-    if (fstat(in, &sb) != 0)
-        error(1, errno, "cannot fstat %s", from);
-    int out = open(to, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, sb.st_mode & 07777);
-    if (out < 0)
-        error(1, errno, "cannot create %s for copying", to);
-    char buf[65536];
-    for (;;) {
-        ssize_t n = read(in, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            error(1, errno, "cannot read file %s for copying", from);
-        if (n == 0)
-            break;
-        if (write(out, buf, static_cast<size_t>(n)) != n)
-            error(1, errno, "cannot write file %s for copying", to);
-    }
-    close(in);
-    if (close(out) != 0)
-        error(1, errno, "cannot close %s", to);
-    fchmod(out, sb.st_mode & 07777);
-}
 
-int file_has_conflict_markers(const char *file) {
-    FILE *fp = std::fopen(file, "r");
-    if (!fp)
-        error(1, errno, "cannot open %s", file);
-    char line[16];
-    bool at_start = true;
-    int found = 0;
-    int c;
-    size_t n = 0;
-    while ((c = std::getc(fp)) != EOF) {
-        if (at_start || n > 0) {
-            if (n < 8)
-                line[n++] = static_cast<char>(c);
-            if (n == 8) {
-                if (!std::memcmp(line, "<<<<<<< ", 8) || !std::memcmp(line, "=======\n", 8) ||
-                    !std::memcmp(line, ">>>>>>> ", 8)) {
-                    found = 1;
-                    break;
-                }
-                n = 0;
-            }
-        }
-        at_start = c == '\n';
-        if (at_start)
-            n = 0;
-    }
-    if (std::ferror(fp))
-        error(0, errno, "cannot read %s", file);
-    std::fclose(fp);
-    return found;
-}
-
-void set_writable(const char *file, bool writable) {
-    if (noexec)
-        return;
-    struct stat sb;
-    if (stat(file, &sb) != 0)
-        return;
-    mode_t mode = sb.st_mode & 07777;
-    if (writable) {
-        mode_t m = umask(0);
-        umask(m);
-        mode |= (mode & 0444) >> 1;
-        mode &= ~m;
-        mode |= S_IWUSR;
-    } else {
-        mode &= ~static_cast<mode_t>(0222);
-    }
-    if (chmod(file, mode) != 0)
-        error(0, errno, "cannot change mode of file %s", file);
-}
 
 int checkout_file(file_info *finfo, Vers_TS *vers_ts, int adding, int merging, int update_server) {
     (void)merging;
@@ -152,7 +73,7 @@ int checkout_file(file_info *finfo, Vers_TS *vers_ts, int adding, int merging, i
     if (!pipeout) {
         bool watched = fileattr_get(finfo->file.c_str(), "_watched").has_value();
         if (jolwrite && !dead && !watched)
-            set_writable(finfo->file.c_str(), true);
+            xchmod(finfo->file.c_str(), 1);
         bool set_time = !noexec && !dead &&
                         (!vers_ts->entdata || vers_ts->entdata->timestamp.rfind("Initial", 0) == 0);
         Vers_TS *fresh = Version_TS(finfo, opt_c(options), opt_c(tag), opt_c(date),
@@ -201,8 +122,8 @@ std::string make_backup(const file_info *finfo, const std::string &rev, const ch
     std::string backup = ".#" + finfo->file + "." + rev;
     if (unlink(backup.c_str()) != 0 && errno != ENOENT)
         error(0, errno, rm_message, backup);
-    copy_file_contents(finfo->file.c_str(), backup.c_str());
-    set_writable(finfo->file.c_str(), true);
+    copy_file(finfo->file.c_str(), backup.c_str());
+    xchmod(finfo->file.c_str(), 1);
     return backup;
 }
 
@@ -325,7 +246,7 @@ int join_file(file_info *finfo, Vers_TS *vers) {
                                       vers->options.c_str(), nullptr, nullptr, nullptr) == 0
                              ? 0
                              : 2;
-                set_writable(finfo->file.c_str(), true);
+                xchmod(finfo->file.c_str(), 1);
                 write_letter(finfo, 'U');
             } else if (!copy) {
                 status = RCS_merge(rcs, rcs->path.c_str(), finfo->file.c_str(),
@@ -335,7 +256,7 @@ int join_file(file_info *finfo, Vers_TS *vers) {
                                       vers->options.c_str(), nullptr, nullptr, nullptr) == 0
                              ? 0
                              : 2;
-                set_writable(finfo->file.c_str(), true);
+                xchmod(finfo->file.c_str(), 1);
                 nonmergeable_warnings(finfo, *rev2, backup);
                 write_letter(finfo, 'C');
             }

@@ -13,6 +13,7 @@
 
 #include "diff/diffrun.h"
 #include "src/error.h"
+#include "src/file_ops.h"
 #include "src/filesubr.h"
 #include "src/globals.h"
 #include "src/output.h"
@@ -185,7 +186,7 @@ int RCS_merge(RCSNode *rcs, const char *, const char *workfile, const char *opti
         remove_temps({&tmp1, &tmp2, &tmp3});
         error_exit();
     }
-    copy_file_contents(tmp3.c_str(), workfile);
+    copy_file(tmp3.c_str(), workfile);
     remove_temps({&tmp1, &tmp2, &tmp3});
     return status;
 }
