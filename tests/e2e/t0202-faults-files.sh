@@ -73,7 +73,9 @@ jol -Q add big.txt
 expect_status 0
 "$JOL" -Q commit -m big big.txt >"$SCRATCH/kill.out" 2>&1 &
 pid=$!
-exec 3>big.txt
+# Opened for reading and writing, the pipe neither blocks this script when
+# jol is slow to open it nor breaks it (SIGPIPE) when jol closes it early.
+exec 3<>big.txt
 printf 'partial\n' >&3
 sleep 1
 kill -9 $pid
