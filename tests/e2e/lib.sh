@@ -8,6 +8,8 @@
 #   expect_stderr        stdin equals the last stderr
 #   expect_stdout_has S  / expect_stderr_has S: a substring of the stream
 #   check DESC CMD...    a shell condition that must hold
+#   new_project NAME [DIR]  a fresh repository $REPO (also JOLROOT) holding
+#                        an empty NAME, checked out into DIR and entered
 #   finish               report and exit (non-zero when anything failed)
 set -u
 
@@ -88,6 +90,17 @@ check() {
     shift
     tests_run=$((tests_run + 1))
     "$@" || fail "$desc"
+}
+
+new_project() {
+    REPO=$SCRATCH/repo
+    export JOLROOT=$REPO
+    jol -Q init
+    expect_status 0
+    mkdir -p "$REPO/$1"
+    jol -Q checkout -d "${2:-$1}" "$1"
+    expect_status 0
+    cd "${2:-$1}" || exit 1
 }
 
 finish() {

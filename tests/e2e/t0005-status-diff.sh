@@ -4,12 +4,7 @@
 # and removed files with and without -N, and the exit statuses.
 . "$(dirname "$0")/lib.sh"
 
-REPO=$SCRATCH/repo
-export JOLROOT=$REPO
-jol -Q init
-mkdir "$REPO/proj"
-jol -Q checkout proj
-cd proj
+new_project proj
 printf 'a\nb\nc\n' >f.txt
 printf 'x\n' >g.txt
 printf 'gone\n' >old.txt

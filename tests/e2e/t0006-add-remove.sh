@@ -3,12 +3,7 @@
 # commit, refusals, and resurrection of a file from the Attic.
 . "$(dirname "$0")/lib.sh"
 
-REPO=$SCRATCH/repo
-export JOLROOT=$REPO
-jol -Q init
-mkdir "$REPO/proj"
-jol -Q checkout proj
-cd proj
+new_project proj
 
 # A new directory goes into the repository at once.
 mkdir lib

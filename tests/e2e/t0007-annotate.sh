@@ -4,12 +4,7 @@
 # fallback for a tag the file lacks.
 . "$(dirname "$0")/lib.sh"
 
-REPO=$SCRATCH/repo
-export JOLROOT=$REPO
-jol -Q init
-mkdir "$REPO/proj"
-jol -Q checkout proj
-cd proj
+new_project proj
 printf 'one\ntwo\nthree\n' >f.txt
 jol -Q add f.txt
 jol -Q commit -m r1

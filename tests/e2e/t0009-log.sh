@@ -3,12 +3,7 @@
 # a dead head, pinned byte for byte, and the selection options.
 . "$(dirname "$0")/lib.sh"
 
-REPO=$SCRATCH/repo
-export JOLROOT=$REPO
-jol -Q init
-mkdir "$REPO/m"
-jol -Q checkout -d w m
-cd w
+new_project m w
 printf 'a\nb\n' >f
 jol -Q add f
 jol -Q commit -m "first line"

@@ -4,12 +4,7 @@
 # lock; one ended by SIGKILL leaves a stale lock that a later run reports.
 . "$(dirname "$0")/lib.sh"
 
-REPO=$SCRATCH/repo
-export JOLROOT=$REPO
-jol -Q init
-mkdir "$REPO/proj"
-jol -Q checkout proj
-cd proj
+new_project proj
 printf 'one\n' >f.txt
 jol -Q add f.txt
 jol -Q commit -m first

@@ -6,12 +6,7 @@
 # two letters of a nonmergeable merge.
 . "$(dirname "$0")/lib.sh"
 
-REPO=$SCRATCH/repo
-export JOLROOT=$REPO
-jol -Q init
-mkdir "$REPO/proj"
-jol -Q checkout proj
-cd proj
+new_project proj
 printf 'one\n' >f.txt
 printf 'keep\n' >g.txt
 jol -Q add f.txt g.txt
