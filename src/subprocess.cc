@@ -29,49 +29,6 @@ std::vector<std::string> split_command(const std::string &line) {
     return out;
 }
 
-int run_vector(const std::vector<std::string> &argv, bool ignore_signals) {
-    if (argv.empty())
-        return -1;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    struct sigaction ign {}, old_int, old_quit;
-    ign.sa_handler = SIG_IGN;
-    if (ignore_signals) {
-        sigaction(SIGINT, &ign, &old_int);
-        sigaction(SIGQUIT, &ign, &old_quit);
-    }
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (ignore_signals) {
-            signal(SIGINT, SIG_DFL);
-            signal(SIGQUIT, SIG_DFL);
-        }
-        std::vector<char *> v;
-        for (const auto &a : argv)
-            v.push_back(const_cast<char *>(a.c_str()));
-        v.push_back(nullptr);
-        execvp(v[0], v.data());
-        std::fprintf(stderr, "%s: cannot exec %s: %s\n", program_name.c_str(), v[0],
-                     std::strerror(errno));
-        _exit(127);
-    }
-    int result = -1;
-    if (pid > 0) {
-        int status;
-        pid_t w;
-        while ((w = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
-        }
-        if (w == pid)
-            result = WIFEXITED(status) ? WEXITSTATUS(status)
-                                       : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-    }
-    if (ignore_signals) {
-        sigaction(SIGINT, &old_int, nullptr);
-        sigaction(SIGQUIT, &old_quit, nullptr);
-    }
-    return result;
-}
-
 std::string print_vector(const std::vector<std::string> &argv) {
     std::string out;
     for (size_t i = 0; i < argv.size(); ++i) {
@@ -278,4 +235,10 @@ pid_t piped_child(const std::vector<std::string> &command, int *tofd, int *fromf
 void close_on_exec(int fd) {
     if (fcntl(fd, F_SETFD, FD_CLOEXEC) < 0)
         fatal(errno, "can't set close-on-exec flag on %d", fd);
+}
+
+int run_vector(const std::vector<std::string> &argv, bool ignore_signals) {
+    run_argv = argv;
+    return run_exec(nullptr, nullptr, nullptr,
+                    RUNF_EVEN_IF_NOEXEC | (ignore_signals ? RUNF_IGNORE_SIGNALS : 0));
 }

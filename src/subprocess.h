@@ -10,9 +10,10 @@
 
 // The words of a command line, split at blanks and tabs.
 std::vector<std::string> split_command(const std::string &line);
-// Runs argv with inherited standard streams; the exit status, or -1 when
-// the program could not be started. With `ignore_signals`, interrupts
-// reach only the child while it runs.
+// Runs argv with inherited standard streams, even under -n (run_exec
+// with RUNF_EVEN_IF_NOEXEC); the exit status, 127 when the program could
+// not be executed, or -1 when it could not be started. With
+// `ignore_signals`, interrupts reach only the child while it runs.
 int run_vector(const std::vector<std::string> &argv, bool ignore_signals = false);
 // The vector as one line, words separated by blanks.
 std::string print_vector(const std::vector<std::string> &argv);
