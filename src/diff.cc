@@ -197,8 +197,11 @@ diff_file diff_file_nodiff(const file_info *finfo, const diff_request &req, Vers
     }
     if (empty_file == DIFF_ADDED || empty_file == DIFF_REMOVED)
         return empty_file;
-    if (!cmp.use_rev1 || !vers->srcfile)
-        return DIFF_DIFFERENT;
+    if (!cmp.use_rev1 || !vers->srcfile) {
+        // Nothing in the archive to compare the working file with.
+        error(0, 0, "cannot find revision control file for %s", finfo->fullname);
+        return DIFF_ERROR;
+    }
     std::string options = checkout_options(req, vers);
     return RCS_cmp_file(vers->srcfile, cmp.use_rev1->c_str(), options.c_str(),
                         finfo->file.c_str()) == 0

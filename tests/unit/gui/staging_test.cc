@@ -13,11 +13,7 @@ namespace {
 class StagingTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        gp_init();
-        wire_set_reader(nullptr);
-        wire_set_writer(jol_process_write);
-        wire_set_flusher(jol_process_flush);
-        wire_clear_error();
+        reset_wire_layer();
         process_write_buffer.used = 0;
     }
     void TearDown() override { wire_clear_error(); }

@@ -9,6 +9,20 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "gui/messages.h"
+#include "gui/staging.h"
+#include "gui/wire.h"
+
+// Puts the wire layer back to its start-up state: message types
+// registered, the process writer and flusher installed, no error pending.
+inline void reset_wire_layer() {
+    gp_init();
+    wire_set_reader(nullptr);
+    wire_set_writer(jol_process_write);
+    wire_set_flusher(jol_process_flush);
+    wire_clear_error();
+}
+
 // Builds the bytes a message should have on the wire (host byte order).
 struct Bytes {
     std::string b;

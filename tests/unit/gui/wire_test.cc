@@ -30,11 +30,7 @@ int scripted_read(int, uint8_t *buf, size_t count) {
 class WireTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        gp_init();
-        wire_set_reader(nullptr);
-        wire_set_writer(jol_process_write);
-        wire_set_flusher(jol_process_flush);
-        wire_clear_error();
+        reset_wire_layer();
     }
     void TearDown() override {
         wire_set_reader(nullptr);
