@@ -34,6 +34,7 @@
 #include "src/subprocess.h"
 #include "src/tag_valid.h"
 #include "src/update.h"
+#include "src/register_clock.h"
 #include "src/vers_ts.h"
 #include "src/wrapper.h"
 
@@ -799,8 +800,6 @@ int commit(int argc, char **argv) {
                               0, nullptr, 1);
     Lock_Cleanup();
     dellist(&mulist);
-    if (update_state::last_register_time)
-        while (time(nullptr) == update_state::last_register_time)
-            usleep(20000);
+    wait_past_second(update_state::last_register_time);
     return err;
 }

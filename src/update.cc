@@ -1,6 +1,7 @@
 // The update command: brings a working copy up to date, one directory and
 // file at a time through the recursion engine.
 #include "src/update.h"
+#include "src/register_clock.h"
 
 #include <cerrno>
 #include <cstring>
@@ -408,9 +409,7 @@ int do_update(int argc, char **argv, const char *xoptions, const char *xtag, con
                               preload_update_dir, 1);
     // A file changed again within the second of its registration would
     // keep a matching time stamp; let the clock move on first.
-    if (last_register_time)
-        while (time(nullptr) == last_register_time)
-            usleep(20000);
+    wait_past_second(last_register_time);
     return err;
 }
 

@@ -1,6 +1,7 @@
 // Fetching a revision into the working directory, merging repository
 // changes into a modified file, joining changes between two revisions, and
 // dropping files that left the repository.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -21,6 +22,7 @@
 #include "src/recurse.h"
 #include "src/server_hooks.h"
 #include "src/update.h"
+#include "src/register_clock.h"
 #include "src/vers_ts.h"
 #include "src/wrapper.h"
 
@@ -80,7 +82,8 @@ int checkout_file(file_info *finfo, Vers_TS *vers_ts, int adding, int merging, i
                                     force_tag_match, set_time);
         if (fresh->options == "-V4")
             fresh->options.clear();
-        last_register_time = time(nullptr);
+        if (!dead)
+            last_register_time = std::max(last_register_time, register_second(fresh->ts_user));
         if (!dead) {
             Register(finfo->entries, finfo->file, adding ? std::string("0") : fresh->vn_rcs.value_or(""),
                      fresh->ts_user.value_or(""), fresh->options, fresh->tag, fresh->date,

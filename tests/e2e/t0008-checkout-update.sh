@@ -146,4 +146,25 @@ wait
 check "first parallel update succeeded" grep -qx 0 "$SCRATCH/par1.rc"
 check "second parallel update succeeded" grep -qx 0 "$SCRATCH/par2.rc"
 check "both at the head" sh -c "cmp -s par1/sub/s.txt par2/sub/s.txt && cmp -s par1/sub/s.txt copy/sub/s.txt"
+
+# A file edited in the very second it was fetched must still read as
+# modified: a fresh checkout (whose files carry their revisions' dates) and
+# an update over an existing entry (whose file carries the time of the
+# fetch) both come back only when a change cannot share the recorded stamp.
+cd "$SCRATCH"
+jol -Q checkout -d fresh1 mod
+expect_status 0
+printf 'edited at once\n' >fresh1/sub/s.txt
+(cd fresh1 && jol -n -q update sub/s.txt)
+expect_stdout <<EOF
+M sub/s.txt
+EOF
+jol -Q checkout -d fresh2 mod
+(cd fresh2 && printf 'from the second copy\n' >>sub/s.txt && jol -Q commit -m again sub/s.txt)
+expect_status 0
+(cd fresh1 && "$JOL" -Q update -C sub/s.txt >/dev/null 2>&1 &&
+    printf 'edited again at once\n' >>sub/s.txt && jol -n -q update sub/s.txt)
+expect_stdout <<EOF
+M sub/s.txt
+EOF
 finish
