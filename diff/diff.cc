@@ -66,6 +66,14 @@ bool looks_binary(const FileData &f) {
 // Operand status; false after a reported problem.
 bool stat_operand(Context &cx, int i) {
     FileData &f = cx.files[i];
+    if (f.in_memory) {
+        f.st = {};
+        f.st.st_mode = S_IFREG | 0600;
+        f.st.st_size = static_cast<off_t>(f.buf.size());
+        f.st.st_blksize = 4096;
+        f.st.st_mtime = time(nullptr);
+        return true;
+    }
     int rc = f.name == "-" ? fstat(0, &f.st) : stat(f.name.c_str(), &f.st);
     if (rc == 0)
         return true;
@@ -172,7 +180,10 @@ int compare_files(Context &cx, MessageQueue &messages) {
 
 }  // namespace jdiff
 
-int diff_run(int argc, char **argv, const char *out, const diff_callbacks *callbacks) {
+namespace {
+
+int run_comparison(int argc, char **argv, std::string *contents[2], const char *out,
+                   const diff_callbacks *callbacks) {
     using namespace jdiff;
     Context cx;
     cx.cb = callbacks;
@@ -183,8 +194,13 @@ int diff_run(int argc, char **argv, const char *out, const diff_callbacks *callb
             return 2;
         if (done)
             return 0;
-        cx.files[0].name = operands[0];
-        cx.files[1].name = operands[1];
+        for (int i = 0; i < 2; ++i) {
+            cx.files[i].name = operands[i];
+            if (contents && contents[i]) {
+                cx.files[i].in_memory = true;
+                cx.files[i].buf.swap(*contents[i]);
+            }
+        }
         OutputTarget target;
         if (!target.open(cx, out))
             return 2;
@@ -207,4 +223,15 @@ int diff_run(int argc, char **argv, const char *out, const diff_callbacks *callb
         cx.error("memory exhausted");
         return 2;
     }
+}
+
+}  // namespace
+
+int diff_run(int argc, char **argv, const char *out, const diff_callbacks *callbacks) {
+    return run_comparison(argc, argv, nullptr, out, callbacks);
+}
+
+int diff_run_memory(int argc, char **argv, std::string *contents[2], const char *out,
+                    const diff_callbacks *callbacks) {
+    return run_comparison(argc, argv, contents, out, callbacks);
 }

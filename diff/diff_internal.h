@@ -85,6 +85,9 @@ struct FileData {
     std::string name;
     std::string label;
     bool absent = false;
+    // The caller handed the bytes over in memory: nothing is read from
+    // `name`, which only names the operand in messages and headers.
+    bool in_memory = false;
     struct stat st {};
     std::string buf;
     bool missing_newline = false;

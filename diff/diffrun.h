@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 struct diff_callbacks {
     // Output of the comparison; null: the engine writes `out` itself (or
@@ -19,6 +20,13 @@ struct diff_callbacks {
 
 // Compares two files. 0: no differences, 1: differences, 2: trouble.
 int diff_run(int argc, char **argv, const char *out, const diff_callbacks *callbacks);
+
+// The same with operands already in memory: a non-null `contents[i]` is
+// taken (moved out) as the bytes of operand i, which is then a regular file
+// modified now; its name in `argv` still appears in messages and, without a
+// label, in headers. Saves writing revisions to files only to read them back.
+int diff_run_memory(int argc, char **argv, std::string *contents[2], const char *out,
+                    const diff_callbacks *callbacks);
 
 // Three-way comparison or merge of mine, older and yours, in that order.
 // 0: no conflicts, 1: conflicts, 2: trouble.

@@ -85,7 +85,7 @@ bool OutputTarget::finish(const Context &cx) {
 
 void read_file(Context &cx, int i) {
     FileData &f = cx.files[i];
-    if (!f.absent) {
+    if (!f.absent && !f.in_memory) {
         int fd = f.name == "-" ? 0 : open(f.name.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             cx.error("%s: %s", f.name.c_str(), std::strerror(errno));

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -75,6 +76,22 @@ int call_engine(Engine engine, const char *out) {
 
 int call_diff(const char *out) { return call_engine(diff_run, out); }
 int call_diff3(const char *out) { return call_engine(diff3_run, out); }
+
+// RCS_checkout's sink for a revision wanted in memory.
+void append_text(void *dest, const char *text, size_t len) {
+    static_cast<std::string *>(dest)->append(text, len);
+}
+
+// A name in the temporary directory for a revision compared from memory;
+// nothing is created under it.
+std::string memory_operand_name() {
+    static const char chars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static std::mt19937 gen(std::random_device{}());
+    std::string name = Tmpdir + "/jol";
+    for (int i = 0; i < 6; ++i)
+        name += chars[gen() % (sizeof chars - 1)];
+    return name;
+}
 
 // Removes temporary files even under -n.
 void remove_temps(std::initializer_list<const std::string *> files) {
@@ -196,44 +213,38 @@ int RCS_exec_rcsdiff(RCSNode *rcs, const char *opts, const char *options, const 
                      const char *workfile) {
     jol_output("===================================================================\nRCS file: " +
                rcs->path + "\nretrieving revision " + rev1 + "\n");
-    std::string tmp1, tmp2;
-    int result = 0;
-    const char *second = workfile;
-    tmp1 = jol_temp_name();
-    int rc = RCS_checkout(rcs, nullptr, rev1, nullptr, options, tmp1.c_str(), nullptr, nullptr);
-    if (rc > 0) {
-        result = rc;
-        goto out;
-    }
-    if (rc < 0) {
-        error(0, errno, "cannot check out revision %s of %s", rev1, rcs->path);
-        result = 1;
-        goto out;
-    }
+    // Revisions are compared from memory; the names they get stand in for
+    // them in the engine's messages.
+    std::string text1, text2;
+    int rc = RCS_checkout(rcs, nullptr, rev1, nullptr, options, nullptr, append_text, &text1);
+    if (rc != 0)
+        return rc;
+    std::string name1 = memory_operand_name(), name2;
+    std::string *contents[2] = {&text1, nullptr};
     if (rev2) {
         jol_output(std::string("retrieving revision ") + rev2 + "\n");
-        tmp2 = jol_temp_name();
-        rc = RCS_checkout(rcs, nullptr, rev2, nullptr, options, tmp2.c_str(), nullptr, nullptr);
-        if (rc > 0) {
-            result = rc;
-            goto out;
-        }
-        if (rc < 0) {
-            error(0, errno, "cannot check out revision %s of %s", rev2, rcs->path);
-            result = 1;
-            goto out;
-        }
-        second = tmp2.c_str();
+        rc = RCS_checkout(rcs, nullptr, rev2, nullptr, options, nullptr, append_text, &text2);
+        if (rc != 0)
+            return rc;
+        name2 = memory_operand_name();
+        contents[1] = &text2;
     } else {
         assert(workfile);
+        name2 = workfile;
     }
     RCS_output_diff_options(opts, rev1, rev2, workfile);
-    result = diff_execv(tmp1.c_str(), second, label1, label2, opts, nullptr);
-    if (result < 0) {
-        error(0, errno, "cannot diff %s and %s", tmp1, second);
-        result = 1;
-    }
-out:
-    remove_temps({&tmp1, &tmp2});
-    return result;
+    call_diff_setup("diff");
+    call_diff_add_words(opts);
+    if (label1 && *label1)
+        call_diff_add_arg(label1);
+    if (label2 && *label2)
+        call_diff_add_arg(label2);
+    call_diff_add_arg(name1.c_str());
+    call_diff_add_arg(name2.c_str());
+    std::vector<char *> argv;
+    for (std::string &a : call_diff_argv)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return diff_run_memory(static_cast<int>(call_diff_argv.size()), argv.data(), contents, nullptr,
+                           &call_diff_stdout_callbacks);
 }
