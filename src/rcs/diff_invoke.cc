@@ -126,6 +126,36 @@ int diff_execv(const char *file1, const char *file2, const char *label1, const c
     return call_diff(out);
 }
 
+namespace {
+
+std::string *text_sink = nullptr;
+
+void append_to_sink(const char *text, size_t len) { text_sink->append(text, len); }
+void no_flush() {}
+
+}  // namespace
+
+int diff_texts(std::string text1, std::string text2, const char *options, std::string &out) {
+    static const diff_callbacks to_string = {append_to_sink, no_flush, call_diff_write_stdout,
+                                             call_diff_error};
+    call_diff_setup("diff");
+    call_diff_add_words(options);
+    std::string name1 = memory_operand_name(), name2 = memory_operand_name();
+    call_diff_add_arg(name1.c_str());
+    call_diff_add_arg(name2.c_str());
+    std::vector<char *> argv;
+    for (std::string &a : call_diff_argv)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::string *contents[2] = {&text1, &text2};
+    std::string *outer = text_sink;
+    text_sink = &out;
+    int status = diff_run_memory(static_cast<int>(call_diff_argv.size()), argv.data(), contents,
+                                 nullptr, &to_string);
+    text_sink = outer;
+    return status;
+}
+
 std::string make_file_label(const char *path, const char *rev, RCSNode *rcs) {
     std::string label = std::string("-L") + path + "\t";
     if (rev) {

@@ -26,9 +26,8 @@ void read_file(const std::string &path, std::string &out) {
         error(1, err, "cannot open %s", path);
 }
 
-void remove_temp(const std::string &f) {
-    if (!f.empty() && unlink(f.c_str()) != 0 && errno != ENOENT)
-        error(0, errno, "cannot remove %s", f);
+void append_revision(void *dest, const char *text, size_t len) {
+    static_cast<std::string *>(dest)->append(text, len);
 }
 
 std::string message_rcslegal(const char *message) {
@@ -290,26 +289,28 @@ int RCS_checkin(RCSNode *rcs, const char *workfile_in, const char *message, cons
 
     delta->version = newnumber;
     dtext.version = newnumber;
-    std::string tmpold = jol_temp_name();
-    if (RCS_checkout(rcs, nullptr, commitpt.c_str(), nullptr, binary ? "-kb" : "-ko",
-                     tmpold.c_str(), nullptr, nullptr) != 0)
+    // The previous revision and the comparison stay in memory.
+    std::string old_text;
+    if (RCS_checkout(rcs, nullptr, commitpt.c_str(), nullptr, binary ? "-kb" : "-ko", nullptr,
+                     append_revision, &old_text) != 0)
         error(1, 0, "could not check out revision %s of `%s'", commitpt, rcs->path);
     const char *diffopts = binary ? "-a -n --binary" : "-a -n";
-    std::string changefile = jol_temp_name();
+    std::string work_text;
+    read_file(workfile, work_text);
     RCSVers *cp = RCS_findvers(rcs, commitpt);
     if (commitpt == rcs->head && numdots(newnumber) == 1) {
-        read_file(workfile, dtext.text);
-        int status = diff_exec(workfile.c_str(), tmpold.c_str(), diffopts, changefile.c_str());
-        if (status != 0 && status != 1)
-            error(1, status == -1 ? errno : 0, "error diffing %s", workfile);
+        // The new head is stored whole; the old one becomes the reverse
+        // script from it.
+        dtext.text = work_text;
         std::string script;
-        read_file(changefile, script);
-        cp->pending_text = script;
-    } else {
-        int status = diff_exec(tmpold.c_str(), workfile.c_str(), diffopts, changefile.c_str());
+        int status = diff_texts(std::move(work_text), std::move(old_text), diffopts, script);
         if (status != 0 && status != 1)
-            error(1, status == -1 ? errno : 0, "error diffing %s", workfile);
-        read_file(changefile, dtext.text);
+            error(1, 0, "error diffing %s", workfile);
+        cp->pending_text = std::move(script);
+    } else {
+        int status = diff_texts(std::move(old_text), std::move(work_text), diffopts, dtext.text);
+        if (status != 0 && status != 1)
+            error(1, 0, "error diffing %s", workfile);
     }
     dtext.len = dtext.text.size();
 
@@ -328,8 +329,6 @@ int RCS_checkin(RCSNode *rcs, const char *workfile_in, const char *message, cons
     RCS_rewrite(rcs, &dtext, commitpt.c_str());
     if (!(flags & CHECKIN_KEEPFILE) && unlink(workfile.c_str()) != 0)
         error(1, errno, "cannot remove %s", workfile);
-    remove_temp(tmpold);
-    remove_temp(changefile);
     if (!quiet_ci)
         jol_output("done\n");
     return 0;
