@@ -1,6 +1,7 @@
 // The commit command: a check pass that classifies every file and runs the
 // pre-commit filters, then, when nothing failed, a commit pass that checks
 // files in, adds and removes them, and runs the logging filters.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -572,6 +573,18 @@ int remove_file(file_info *finfo, const std::optional<std::string> &tag,
     return 0;
 }
 
+// Notes the second that the entry just registered for the file can share
+// with a later change of it: none when the file kept a stamp from an
+// earlier second (it was edited before this command ran).
+void note_registration(const file_info *finfo) {
+    std::optional<std::string> stamp;
+    if (finfo->entries)
+        if (const Entnode *e = entries_find(finfo->entries, finfo->file))
+            stamp = e->timestamp;
+    update_state::last_register_time =
+        std::max(update_state::last_register_time, register_second(stamp));
+}
+
 int commit_fileproc(void *, file_info *finfo) {
     if (write_dirtag && finfo->rcs && RCS_gettag(finfo->rcs, write_dirtag->c_str(), 1, nullptr) &&
         !RCS_nodeisbranch(finfo->rcs, write_dirtag->c_str()))
@@ -599,7 +612,7 @@ int commit_fileproc(void *, file_info *finfo) {
             err = 1;
         } else {
             err = Checkin('M', finfo, opt_c(ci->rev), opt_c(ci->tag), ci->options, message);
-            update_state::last_register_time = time(nullptr);
+            note_registration(finfo);
             if (err) {
                 unlockrcs(finfo->rcs);
                 fixbranch(finfo->rcs, sbranch);
@@ -613,7 +626,7 @@ int commit_fileproc(void *, file_info *finfo) {
         } else if (ci->tag && !numeric(ci->tag)) {
             ci->rev = RCS_whatbranch(finfo->rcs, ci->tag->c_str());
             err = Checkin('A', finfo, opt_c(ci->rev), opt_c(ci->tag), ci->options, message);
-            update_state::last_register_time = time(nullptr);
+            note_registration(finfo);
             if (err) {
                 unlockrcs(finfo->rcs);
                 fixbranch(finfo->rcs, sbranch);
@@ -634,7 +647,7 @@ int commit_fileproc(void *, file_info *finfo) {
                 if (unlink(desc.c_str()) != 0 && errno != ENOENT)
                     error(0, errno, "cannot remove %s", desc);
             }
-            update_state::last_register_time = time(nullptr);
+            note_registration(finfo);
         }
     } else if (ci->status == T_REMOVED) {
         err = remove_file(finfo, ci->tag, message);

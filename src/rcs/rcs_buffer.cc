@@ -11,7 +11,11 @@
 
 namespace {
 
-constexpr size_t first_load = 64 * 1024;
+// The administrative phrases and the revision tree of a typical archive
+// fit in the first load; commands that need only them (status, update of
+// an unchanged file, the check pass of commit) never read the texts. The
+// second load takes the rest at once.
+constexpr size_t first_load = 8 * 1024;
 
 }  // namespace
 
@@ -39,7 +43,7 @@ bool RcsBuffer::load_more() {
         complete_ = true;
         return false;
     }
-    size_t want = loaded_ < first_load ? first_load : loaded_;
+    size_t want = loaded_ < first_load ? first_load : capacity_ - loaded_;
     if (want > capacity_ - loaded_)
         want = capacity_ - loaded_;
     size_t got = 0;

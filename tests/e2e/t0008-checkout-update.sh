@@ -167,4 +167,20 @@ expect_status 0
 expect_stdout <<EOF
 M sub/s.txt
 EOF
+# The same after a commit, for a file edited long before it (its stamp is
+# old) and for one whose keywords the commit expanded (rewritten now).
+cd "$SCRATCH/fresh2"
+printf 'old edit\n' >>sub/s.txt
+touch -d '-1 hour' sub/s.txt
+printf '$''Id$\n' >sub/k.txt
+jol -Q add sub/k.txt
+jol -Q commit -m 'old edit and keywords' sub/s.txt sub/k.txt
+expect_status 0
+printf 'again\n' >>sub/s.txt
+printf 'again\n' >>sub/k.txt
+jol -n -q update sub/s.txt sub/k.txt
+expect_stdout <<EOF
+M sub/s.txt
+M sub/k.txt
+EOF
 finish
