@@ -249,6 +249,22 @@ int mkdir_if_needed(const char *name) {
     fatal(e, "cannot make directory %s", name);
 }
 
+// The process's file creation mask. The code that changes it (to create
+// repository files with JOLUMASK) puts it back at once, so one reading
+// serves the whole run.
+namespace {
+
+mode_t process_umask() {
+    static const mode_t mask = [] {
+        mode_t m = umask(0);
+        umask(m);
+        return m;
+    }();
+    return mask;
+}
+
+}  // namespace
+
 void xchmod(const char *file, int writable) {
     if (preserve_perms)
         return;
@@ -258,8 +274,7 @@ void xchmod(const char *file, int writable) {
             error(0, errno, "cannot stat %s", file);
         return;
     }
-    mode_t mask = umask(0);
-    umask(mask);
+    mode_t mask = process_umask();
     mode_t mode;
     if (writable) {
         mode = sb.st_mode;

@@ -8,6 +8,9 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -25,6 +28,57 @@
 #include "src/wrapper.h"
 
 namespace {
+
+struct DirName {
+    std::string name;
+    unsigned char type;
+};
+
+// The names in `dir`; false with errno set when it cannot be read. While a
+// SharedListing is open, the scans of one repository directory for files
+// and for subdirectories share a single reading of it.
+class SharedListing {
+  public:
+    SharedListing() : outer_(open_) { open_ = this; }
+    ~SharedListing() { open_ = outer_; }
+    SharedListing(const SharedListing &) = delete;
+    SharedListing &operator=(const SharedListing &) = delete;
+
+    static bool read(const char *dir, std::vector<DirName> &names) {
+        if (open_)
+            for (const auto &[path, seen] : open_->read_)
+                if (path == dir) {
+                    names = seen;
+                    return true;
+                }
+        if (!read_directory(dir, names))
+            return false;
+        if (open_)
+            open_->read_.emplace_back(dir, names);
+        return true;
+    }
+
+  private:
+    static bool read_directory(const char *dir, std::vector<DirName> &names) {
+        names.clear();
+        DIR *d = opendir(dir);
+        if (!d)
+            return false;
+        errno = 0;
+        while (struct dirent *de = readdir(d))
+            names.push_back({de->d_name, de->d_type});
+        int saved = errno;
+        closedir(d);
+        errno = saved;
+        return saved == 0;
+    }
+
+    static SharedListing *open_;
+    SharedListing *outer_;
+    std::vector<std::pair<std::string, std::vector<DirName>>> read_;
+};
+
+SharedListing *SharedListing::open_ = nullptr;
 
 struct recursion_frame {
     FILEPROC fileproc;
@@ -173,6 +227,9 @@ int do_recursion(recursion_frame *frame) {
     bool dodoneproc = !(filelist == nullptr && dirlist != nullptr);
     List *entries = nullptr;
     bool skip_to_attrs = false;
+    // The repository directory is read once for its files and its
+    // subdirectories.
+    std::optional<SharedListing> listing;
     if (!filelist && !dirlist) {
         if (frame->fileproc && frame->flags != R_SKIP_FILES) {
             int which = frame->which;
@@ -181,6 +238,7 @@ int do_recursion(recursion_frame *frame) {
             if (!repository && (frame->which & WHICH_LOCAL) && isdir("JOL"))
                 repository = Name_Repository(nullptr, update_dir.c_str());
             if (process_this_directory) {
+                listing.emplace();
                 filelist = Find_Names(repository ? repository->c_str() : nullptr, which,
                                       frame->aflag, &entries);
                 if (!filelist) {
@@ -193,6 +251,7 @@ int do_recursion(recursion_frame *frame) {
             dirlist = Find_Directories(
                 process_this_directory && repository ? repository->c_str() : nullptr,
                 frame->which, entries);
+        listing.reset();
     } else if (filelist && frame->fileproc && (frame->which & WHICH_LOCAL)) {
         entries = Entries_Open(frame->aflag, nullptr);
     }
@@ -477,35 +536,31 @@ bool bad_scanned_name(const char *name) {
            std::strcmp(name, "..,v") == 0;
 }
 
+
 }  // namespace
 
 int find_rcs(const char *dir, List *list) {
-    DIR *d = opendir(dir);
-    if (!d)
+    std::vector<DirName> names;
+    if (!SharedListing::read(dir, names))
         return 1;
-    errno = 0;
-    while (struct dirent *de = readdir(d)) {
-        const char *name = de->d_name;
+    for (const DirName &dn : names) {
+        const char *name = dn.name.c_str();
         if (fnmatch("*,v", name, 0) != 0 || bad_scanned_name(name))
             continue;
-        size_t len = std::strlen(name);
-        addlist(&list, std::string(name, len - 2));
+        addlist(&list, dn.name.substr(0, dn.name.size() - 2));
     }
-    int saved = errno;
-    closedir(d);
-    errno = saved;
-    return saved ? 1 : 0;
+    errno = 0;
+    return 0;
 }
 
 int find_dirs(const char *dir, List *list, int checkadm, List *entries) {
     std::string emptydir_parent = JOLroot_directory + "/JOLROOT";
     bool skip_emptydir = std::strcmp(dir, emptydir_parent.c_str()) == 0;
-    DIR *d = opendir(dir);
-    if (!d)
+    std::vector<DirName> names;
+    if (!SharedListing::read(dir, names))
         return 1;
-    errno = 0;
-    while (struct dirent *de = readdir(d)) {
-        const char *name = de->d_name;
+    for (const DirName &dn : names) {
+        const char *name = dn.name.c_str();
         if (!std::strcmp(name, ".") || !std::strcmp(name, "..") || !std::strcmp(name, "Attic") ||
             !std::strcmp(name, "#jol.lock") || !std::strcmp(name, "JOL") ||
             (skip_emptydir && !std::strcmp(name, "Emptydir")) || bad_scanned_name(name))
@@ -513,8 +568,8 @@ int find_dirs(const char *dir, List *list, int checkadm, List *entries) {
         if (entries && findnode_fn(entries, name))
             continue;
         std::string path = std::string(dir) + "/" + name;
-        if (de->d_type != DT_DIR) {
-            if (de->d_type != DT_LNK && de->d_type != DT_UNKNOWN)
+        if (dn.type != DT_DIR) {
+            if (dn.type != DT_LNK && dn.type != DT_UNKNOWN)
                 continue;
             if (fnmatch("*,v", name, 0) == 0)
                 continue;
@@ -528,12 +583,9 @@ int find_dirs(const char *dir, List *list, int checkadm, List *entries) {
                 continue;
         }
         addlist(&list, name);
-        errno = 0;
     }
-    int saved = errno;
-    closedir(d);
-    errno = saved;
-    return saved ? 1 : 0;
+    errno = 0;
+    return 0;
 }
 
 List *Find_Names(const char *repos, int which, int aflag, List **optentries) {

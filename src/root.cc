@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <set>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 #include "src/error.h"
@@ -164,13 +167,47 @@ const char *where_of(const char *update_dir) {
     return update_dir && *update_dir ? update_dir : ".";
 }
 
-// The first line of `fp` without its newline; false on a read error.
-bool read_first_line(FILE *fp, std::string &line) {
+// Opens an administrative file for reading; -1 with errno set when it
+// cannot be opened.
+int open_admin(const std::string &file) { return open(file.c_str(), O_RDONLY | O_CLOEXEC); }
+
+// The first line of the open file `fd` without its newline; false on a read
+// error. Closes `fd`.
+bool read_first_line(int fd, std::string &line) {
     line.clear();
-    int c;
-    while ((c = std::getc(fp)) != EOF && c != '\n')
-        line += static_cast<char>(c);
-    return !std::ferror(fp);
+    char buf[4096];
+    bool ok = true;
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        if (n == 0)
+            break;
+        const char *nl = static_cast<const char *>(std::memchr(buf, '\n', static_cast<size_t>(n)));
+        line.append(buf, nl ? static_cast<size_t>(nl - buf) : static_cast<size_t>(n));
+        if (nl)
+            break;
+    }
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return ok;
+}
+
+// Whether a repository named by JOL/Root exists; each one is looked at once
+// per run, since every directory of a working copy names the same one.
+bool root_is_directory(const std::string &dir) {
+    static std::set<std::string> seen;
+    if (seen.count(dir))
+        return true;
+    if (!isdir(dir.c_str()))
+        return false;
+    seen.insert(dir);
+    return true;
 }
 
 }  // namespace
@@ -178,13 +215,18 @@ bool read_first_line(FILE *fp, std::string &line) {
 std::optional<std::string> Name_Root(const char *dir, const char *update_dir) {
     std::string adm = admin_path(dir, "JOL");
     std::string file = admin_path(dir, "JOL/Root");
-    if (!isdir(adm.c_str()) || !isreadable(file.c_str()))
+    if (!isdir(adm.c_str()))
         return std::nullopt;
-    FILE *fp = open_file(file.c_str(), "r");
+    int fd = open_admin(file);
+    if (fd < 0) {
+        // Missing or unreadable: this directory names no root.
+        if (errno == ENOENT || errno == EACCES || errno == ENOTDIR)
+            return std::nullopt;
+        error(1, errno, "cannot open %s", file);
+    }
     std::string line;
-    bool ok = read_first_line(fp, line);
+    bool ok = read_first_line(fd, line);
     int saved = errno;
-    std::fclose(fp);
     if (!ok) {
         error(0, 0, "in directory %s:", where_of(update_dir));
         error(0, saved, "cannot read %s", "JOL/Root");
@@ -198,7 +240,7 @@ std::optional<std::string> Name_Root(const char *dir, const char *update_dir) {
                   "JOL/Root");
             return std::nullopt;
         }
-        if (!isdir(line.c_str())) {
+        if (!root_is_directory(line)) {
             error(0, 0, "in directory %s:", where_of(update_dir));
             error(0, 0, "ignoring %s because it specifies a non-existent repository %s",
                   "JOL/Root", line);
@@ -224,8 +266,8 @@ void Create_Root(const char *dir, const char *rootdir) {
 std::string Name_Repository(const char *dir, const char *update_dir) {
     const char *where = where_of(update_dir);
     std::string file = admin_path(dir, "JOL/Repository");
-    FILE *fp = std::fopen(file.c_str(), "r");
-    if (!fp) {
+    int fd = open_admin(file);
+    if (fd < 0) {
         int saved = errno;
         if (isdir(admin_path(dir, "JOL").c_str())) {
             if (saved == ENOENT) {
@@ -238,12 +280,10 @@ std::string Name_Repository(const char *dir, const char *update_dir) {
         error(1, 0, "there is no version here; do '%s checkout' first", program_name);
     }
     std::string line;
-    if (!read_first_line(fp, line)) {
+    if (!read_first_line(fd, line)) {
         error(0, 0, "in directory %s:", where);
         error(1, errno, "cannot read %s", "JOL/Repository");
     }
-    if (std::fclose(fp) == EOF)
-        error(0, errno, "cannot close %s", file);
     if (!isabsolute(line.c_str())) {
         if (JOLroot_original.empty()) {
             error(0, 0, "in directory %s:", where);

@@ -149,11 +149,11 @@ int RCS_checkout(RCSNode *rcs, const char *workfile, const char *rev, const char
         close(fd);
         return 1;
     }
+    if (workfile && fchmod(fd, archive_mode & 07777 & ~static_cast<mode_t>(0222)) != 0)
+        error(0, errno, "cannot change mode of file %s", workfile);
     if (close(fd) != 0) {
         error(0, errno, "cannot close %s", fname);
         return 1;
     }
-    if (workfile && chmod(workfile, archive_mode & 07777 & ~static_cast<mode_t>(0222)) != 0)
-        error(0, errno, "cannot change mode of file %s", workfile);
     return 0;
 }
