@@ -75,6 +75,17 @@ int call_engine(Engine engine, const char *out) {
 }
 
 int call_diff(const char *out) { return call_engine(diff_run, out); }
+
+// Runs the comparison on the current vector with operands taken from
+// memory where `contents` has them.
+int call_diff_memory(std::string *contents[2], const diff_callbacks *callbacks) {
+    std::vector<char *> argv;
+    for (std::string &s : call_diff_argv)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    return diff_run_memory(static_cast<int>(call_diff_argv.size()), argv.data(), contents, nullptr,
+                           callbacks);
+}
 int call_diff3(const char *out) { return call_engine(diff3_run, out); }
 
 // RCS_checkout's sink for a revision wanted in memory.
@@ -143,15 +154,10 @@ int diff_texts(std::string text1, std::string text2, const char *options, std::s
     std::string name1 = memory_operand_name(), name2 = memory_operand_name();
     call_diff_add_arg(name1.c_str());
     call_diff_add_arg(name2.c_str());
-    std::vector<char *> argv;
-    for (std::string &a : call_diff_argv)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
     std::string *contents[2] = {&text1, &text2};
     std::string *outer = text_sink;
     text_sink = &out;
-    int status = diff_run_memory(static_cast<int>(call_diff_argv.size()), argv.data(), contents,
-                                 nullptr, &to_string);
+    int status = call_diff_memory(contents, &to_string);
     text_sink = outer;
     return status;
 }
@@ -246,15 +252,21 @@ int RCS_exec_rcsdiff(RCSNode *rcs, const char *opts, const char *options, const 
     // Revisions are compared from memory; the names they get stand in for
     // them in the engine's messages.
     std::string text1, text2;
-    int rc = RCS_checkout(rcs, nullptr, rev1, nullptr, options, nullptr, append_text, &text1);
-    if (rc != 0)
+    auto fetch = [&](const char *rev, std::string &text) {
+        int rc = RCS_checkout(rcs, nullptr, rev, nullptr, options, nullptr, append_text, &text);
+        if (rc < 0) {
+            error(0, errno, "cannot check out revision %s of %s", rev, rcs->path);
+            return 1;
+        }
+        return rc;
+    };
+    if (int rc = fetch(rev1, text1))
         return rc;
     std::string name1 = memory_operand_name(), name2;
     std::string *contents[2] = {&text1, nullptr};
     if (rev2) {
         jol_output(std::string("retrieving revision ") + rev2 + "\n");
-        rc = RCS_checkout(rcs, nullptr, rev2, nullptr, options, nullptr, append_text, &text2);
-        if (rc != 0)
+        if (int rc = fetch(rev2, text2))
             return rc;
         name2 = memory_operand_name();
         contents[1] = &text2;
@@ -271,10 +283,5 @@ int RCS_exec_rcsdiff(RCSNode *rcs, const char *opts, const char *options, const 
         call_diff_add_arg(label2);
     call_diff_add_arg(name1.c_str());
     call_diff_add_arg(name2.c_str());
-    std::vector<char *> argv;
-    for (std::string &a : call_diff_argv)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return diff_run_memory(static_cast<int>(call_diff_argv.size()), argv.data(), contents, nullptr,
-                           &call_diff_stdout_callbacks);
+    return call_diff_memory(contents, &call_diff_stdout_callbacks);
 }
