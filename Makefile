@@ -3,7 +3,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test test-unit test-asan bench clean install
+.PHONY: all deps build demo test test-unit test-asan bench compare clean install
 
 all: build
 
@@ -33,6 +33,10 @@ test-asan: deps $(ASAN_BUILD)/build.ninja
 
 bench: build
 	cmake --build $(BUILD) -j $(JOBS) --target all $(shell ls bench/*_bench.cc 2>/dev/null | sed 's|bench/||;s|\.cc||')
+
+# The workflow benchmark against svn and git (as root; see the README).
+compare: build
+	python3 bench/compare
 
 install: build
 	cmake --install $(BUILD)
