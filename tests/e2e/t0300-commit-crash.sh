@@ -53,11 +53,24 @@ save_reported() {
         while read -r f r; do cp "$TRIED/$f.$1" "$SAVED/$f@$r"; done
 }
 
-kills=0 finished=0 dirlocks=0 archlocks=0 i=0
+# How long an undisturbed commit takes here, so that the kills can be aimed
+# inside one on fast and slow machines alike.
+pace_ns=0
+for i in 1 2 3; do
+    write_files $i
+    t0=$(date +%s%N)
+    "$JOL" commit -m "pace $i" >"$SCRATCH/c.out" 2>"$SCRATCH/c.err" || fail "pacing commit $i failed"
+    pace_ns=$((pace_ns + $(date +%s%N) - t0))
+    save_reported $i
+done
+pace_ms=$((pace_ns / 3000000))
+[ "$pace_ms" -ge 2 ] || pace_ms=2
+
+kills=0 finished=0 dirlocks=0 archlocks=0 i=3
 start=$(date +%s)
 while [ "$kills" -lt "$WANT_KILLS" ]; do
     i=$((i + 1))
-    if [ $i -gt $((WANT_KILLS * 4)) ] || [ $(($(date +%s) - start)) -gt 45 ]; then
+    if [ $i -gt $((3 + WANT_KILLS * 4)) ] || [ $(($(date +%s) - start)) -gt 45 ]; then
         fail "only $kills kills landed in $i commits"
         break
     fi
@@ -67,9 +80,9 @@ while [ "$kills" -lt "$WANT_KILLS" ]; do
     # Most kills land inside the work of the commit, a few near its end;
     # every fifth commit is left to finish.
     if [ $((i % 5)) -ne 0 ]; then
-        delay=$((RANDOM % 20))
-        [ $((RANDOM % 4)) -eq 0 ] && delay=$((20 + RANDOM % 300))
-        (sleep "0.$(printf %03d $delay)"; kill -KILL $pid 2>/dev/null) &
+        delay=$((RANDOM % pace_ms))
+        [ $((RANDOM % 8)) -eq 0 ] && delay=$((pace_ms + RANDOM % pace_ms))
+        (sleep "$((delay / 1000)).$(printf %03d $((delay % 1000)))"; kill -KILL $pid 2>/dev/null) &
         killer=$!
     else
         killer=
