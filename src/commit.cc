@@ -30,12 +30,12 @@
 #include "src/rcs/rcs_checkin.h"
 #include "src/rcs/rcs_write.h"
 #include "src/recurse.h"
+#include "src/register_clock.h"
 #include "src/root.h"
 #include "src/sighandle.h"
 #include "src/subprocess.h"
 #include "src/tag_valid.h"
 #include "src/update.h"
-#include "src/register_clock.h"
 #include "src/vers_ts.h"
 #include "src/wrapper.h"
 

@@ -536,7 +536,6 @@ bool bad_scanned_name(const char *name) {
            std::strcmp(name, "..,v") == 0;
 }
 
-
 }  // namespace
 
 int find_rcs(const char *dir, List *list) {

@@ -1,7 +1,6 @@
 // The update command: brings a working copy up to date, one directory and
 // file at a time through the recursion engine.
 #include "src/update.h"
-#include "src/register_clock.h"
 
 #include <cerrno>
 #include <cstring>
@@ -25,6 +24,7 @@
 #include "src/output.h"
 #include "src/rcs/rcs.h"
 #include "src/recurse.h"
+#include "src/register_clock.h"
 #include "src/root.h"
 #include "src/tag_valid.h"
 #include "src/subprocess.h"

@@ -20,9 +20,9 @@
 #include "src/rcs/diff_invoke.h"
 #include "src/rcs/rcs.h"
 #include "src/recurse.h"
+#include "src/register_clock.h"
 #include "src/server_hooks.h"
 #include "src/update.h"
-#include "src/register_clock.h"
 #include "src/vers_ts.h"
 #include "src/wrapper.h"
 
