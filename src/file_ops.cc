@@ -249,11 +249,11 @@ int mkdir_if_needed(const char *name) {
     fatal(e, "cannot make directory %s", name);
 }
 
+namespace {
+
 // The process's file creation mask. The code that changes it (to create
 // repository files with JOLUMASK) puts it back at once, so one reading
 // serves the whole run.
-namespace {
-
 mode_t process_umask() {
     static const mode_t mask = [] {
         mode_t m = umask(0);

@@ -88,11 +88,6 @@ int call_diff_memory(std::string *contents[2], const diff_callbacks *callbacks) 
 }
 int call_diff3(const char *out) { return call_engine(diff3_run, out); }
 
-// RCS_checkout's sink for a revision wanted in memory.
-void append_text(void *dest, const char *text, size_t len) {
-    static_cast<std::string *>(dest)->append(text, len);
-}
-
 // A name in the temporary directory for a revision compared from memory;
 // nothing is created under it.
 std::string memory_operand_name() {
@@ -135,6 +130,10 @@ int diff_execv(const char *file1, const char *file2, const char *label1, const c
     call_diff_add_arg(file1);
     call_diff_add_arg(file2);
     return call_diff(out);
+}
+
+void append_text(void *dest, const char *text, size_t len) {
+    static_cast<std::string *>(dest)->append(text, len);
 }
 
 namespace {

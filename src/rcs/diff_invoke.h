@@ -14,6 +14,9 @@ int diff_exec(const char *file1, const char *file2, const char *options, const c
 // blank) and optional label arguments.
 int diff_execv(const char *file1, const char *file2, const char *label1, const char *label2,
                const char *options, const char *out);
+// An RCS_checkout sink that appends the revision's text to the std::string
+// `dest` points to.
+void append_text(void *dest, const char *text, size_t len);
 // Compares two texts held in memory with `options` and appends the
 // engine's output to `out`. 0 same, 1 different, 2 trouble (reported).
 int diff_texts(std::string text1, std::string text2, const char *options, std::string &out);

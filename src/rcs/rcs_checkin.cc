@@ -26,10 +26,6 @@ void read_file(const std::string &path, std::string &out) {
         error(1, err, "cannot open %s", path);
 }
 
-void append_revision(void *dest, const char *text, size_t len) {
-    static_cast<std::string *>(dest)->append(text, len);
-}
-
 std::string message_rcslegal(const char *message) {
     std::string out, line;
     if (message)
@@ -292,7 +288,7 @@ int RCS_checkin(RCSNode *rcs, const char *workfile_in, const char *message, cons
     // The previous revision and the comparison stay in memory.
     std::string old_text;
     if (RCS_checkout(rcs, nullptr, commitpt.c_str(), nullptr, binary ? "-kb" : "-ko", nullptr,
-                     append_revision, &old_text) != 0)
+                     append_text, &old_text) != 0)
         error(1, 0, "could not check out revision %s of `%s'", commitpt, rcs->path);
     const char *diffopts = binary ? "-a -n --binary" : "-a -n";
     std::string work_text;
