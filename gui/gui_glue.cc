@@ -11,15 +11,13 @@
 #include "gui/messages.h"
 #include "gui/staging.h"
 #include "gui/wire.h"
-#include "src/error.h"
-#include "src/output.h"
+#include "src/base/console.h"
+#include "src/base/error.h"
 
 int _jolgui_readfd = 0;
 int _jolgui_writefd = 0;
 
 namespace {
-
-bool quit_sent = false;
 
 // A descriptor the front-end did not really hand over is no link at all.
 int usable(int fd) {
@@ -28,6 +26,49 @@ int usable(int fd) {
     fcntl(fd, F_SETFD, FD_CLOEXEC);
     return fd;
 }
+
+bool can_ask() { return _jolgui_readfd > 0 && _jolgui_writefd > 0; }
+
+class GuiLink final : public ConsoleLink {
+  public:
+    bool carries_output() const override { return gui_link_active(); }
+
+    void write(const char *str, size_t len, bool is_stderr) override {
+        gp_console_write(_jolgui_writefd, str, len, is_stderr ? 1 : 0);
+    }
+
+    std::optional<std::string> getenv(const char *name) override {
+        // Without a way to ask, the real environment answers.
+        if (!can_ask()) {
+            const char *v = name ? std::getenv(name) : nullptr;
+            if (!v)
+                return std::nullopt;
+            return std::string(v);
+        }
+        jolguiglue_flushconsole(0);
+        if (!name)
+            return std::nullopt;
+        if (!gp_getenv_write(_jolgui_writefd, std::string(name)))
+            return std::nullopt;
+        return gp_getenv_read(_jolgui_readfd);
+    }
+
+    std::optional<std::string> getpass(const char *prompt) override {
+        if (can_ask())
+            return getenv("JOL_GETPASS");
+        const char *p = ::getpass(prompt);
+        if (!p)
+            return std::nullopt;
+        return std::string(p);
+    }
+
+    void quit(int status) override {
+        if (gui_link_active())
+            gp_quit_write(_jolgui_writefd, status);
+    }
+};
+
+GuiLink gui_link;
 
 }  // namespace
 
@@ -39,50 +80,10 @@ void jol_process_init() {
     gp_init();
     wire_set_writer(jol_process_write);
     wire_set_flusher(jol_process_flush);
+    set_console_link(&gui_link);
 }
 
 void reopen_consoles() {}
-
-void jolguiglue_flushconsole(int) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-}
-
-std::optional<std::string> jolguiglue_getenv(const char *name) {
-    // Without a way to ask, the real environment answers.
-    if (_jolgui_readfd <= 0 || _jolgui_writefd <= 0) {
-        const char *v = name ? std::getenv(name) : nullptr;
-        if (!v)
-            return std::nullopt;
-        return std::string(v);
-    }
-    jolguiglue_flushconsole(0);
-    if (!name)
-        return std::nullopt;
-    if (!gp_getenv_write(_jolgui_writefd, std::string(name)))
-        return std::nullopt;
-    return gp_getenv_read(_jolgui_readfd);
-}
-
-std::optional<std::string> jolguiglue_getpass(const char *prompt) {
-    jolguiglue_flushconsole(0);
-    if (_jolgui_readfd > 0 && _jolgui_writefd > 0)
-        return jolguiglue_getenv("JOL_GETPASS");
-    const char *p = getpass(prompt);
-    if (!p)
-        return std::nullopt;
-    return std::string(p);
-}
-
-void jolguiglue_exit(int status) {
-    jolguiglue_flushconsole(1);
-    // An exit reached again from exit-time code must not send a second QUIT.
-    if (gui_link_active() && !quit_sent) {
-        quit_sent = true;
-        gp_quit_write(_jolgui_writefd, status);
-    }
-    std::exit(status);
-}
 
 std::optional<std::string> gp_getenv_read(int fd) {
     WireMessage msg;
@@ -111,17 +112,4 @@ void jolgui_protocol_error() {
     run_cleanup_hooks();
     jolguiglue_flushconsole(1);
     _exit(255);
-}
-
-int yesno() {
-    jol_output("\n", 1);
-    if (auto v = jolguiglue_getenv("JOLLIB_YESNO"))
-        return *v == "yes";
-    std::fflush(stderr);
-    std::fflush(stdout);
-    int c = std::getchar();
-    int yes = c == 'y' || c == 'Y';
-    while (c != EOF && c != '\n')
-        c = std::getchar();
-    return yes;
 }

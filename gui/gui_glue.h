@@ -1,7 +1,9 @@
 // The child's side of the link to a graphical front-end. In GUI mode
 // (started as "jol -jolgui R W ...") console output, environment lookups,
 // password prompts and the exit code travel over two pipes as typed
-// messages instead of the terminal.
+// messages instead of the terminal. The link installs itself as the
+// console's link (src/base/console.h), through which the rest of the
+// program reaches it.
 #pragma once
 
 #include <cstddef>
@@ -17,21 +19,13 @@ extern int _jolgui_writefd;
 // True when console output must go to the front-end as messages.
 bool gui_link_active();
 
-// Starts the wire layer on the two descriptors: registers the message types
-// and installs the staging writer and its flusher. A descriptor that is not
-// open is treated as 0, and both are kept from the programs this one runs.
+// Starts the wire layer on the two descriptors: registers the message types,
+// installs the staging writer and its flusher, and installs the link as the
+// console's. A descriptor that is not open is treated as 0, and both are
+// kept from the programs this one runs.
 void jol_process_init();
 // Nothing to redirect: every output path sends console messages itself.
 void reopen_consoles();
-
-// Environment lookup; asks the front-end in GUI mode.
-std::optional<std::string> jolguiglue_getenv(const char *name);
-// In GUI mode the front-end answers "JOL_GETPASS" (the prompt stays here).
-std::optional<std::string> jolguiglue_getpass(const char *prompt);
-// Flushes standard output, then standard error.
-void jolguiglue_flushconsole(int closeit);
-// Flushes, sends the one QUIT message of the run (GUI mode) and exits.
-[[noreturn]] void jolguiglue_exit(int status);
 
 // Senders of the child's messages; each builds, sends and flushes one.
 int gp_console_write(int fd, const char *text, size_t len, int isStderr);
@@ -42,8 +36,3 @@ std::optional<std::string> gp_getenv_read(int fd);
 
 // "jolgui protocol error !" on standard error, the cleanup hooks, exit 255.
 [[noreturn]] void jolgui_protocol_error();
-
-// Asks a yes/no question already printed by the caller; 1 for yes. The
-// answer comes from "JOLLIB_YESNO" when it has a value (yes exactly when it
-// is "yes"), else from a line of standard input.
-int yesno();

@@ -11,11 +11,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "mac/big_endian.h"
 #include "mac/mac_file.h"
 #include "mac/platform.h"
-#include "mac/big_endian.h"
 #include "mac/temp_output.h"
-#include "src/output.h"
+#include "src/base/output.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "mac/big_endian.h"
 #include "mac/binhex_coding.h"
 #include "mac/mac_file.h"
 #include "mac/platform.h"
-#include "mac/big_endian.h"
 #include "mac/temp_output.h"
-#include "src/filesubr.h"
+#include "src/base/filesubr.h"
 
 namespace {
 

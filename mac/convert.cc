@@ -9,9 +9,9 @@
 #include "mac/binhex_coding.h"
 #include "mac/platform.h"
 #include "mac/temp_output.h"
-#include "src/error.h"
-#include "src/globals.h"
-#include "src/output.h"
+#include "src/base/error.h"
+#include "src/base/globals.h"
+#include "src/base/output.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <unistd.h>
 
-#include "src/error.h"
+#include "src/base/error.h"
 
 namespace mac_io {
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <new>
 
-#include "gui/gui_glue.h"
-#include "src/error.h"
+#include "src/base/console.h"
+#include "src/base/error.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "src/error.h"
+#include "src/base/error.h"
 
 namespace mac_io {
 

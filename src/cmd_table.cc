@@ -4,9 +4,10 @@
 #include <cstring>
 #include <string>
 
-#include "src/error.h"
-#include "src/globals.h"
-#include "src/output.h"
+#include "src/base/error.h"
+#include "src/base/globals.h"
+#include "src/base/output.h"
+#include "src/base/usage.h"
 
 const cmd cmds[] = {
     {"add", "ad", "new", add, "Add a new file/directory to the repository"},
@@ -65,14 +66,6 @@ const cmd *lookup_command(const char *typed) {
             return cm;
     }
     return nullptr;
-}
-
-void usage(const char *const *lines) {
-    ErrArg first[] = {ErrArg(program_name), ErrArg(command_name)};
-    jol_outerr(error_format(lines[0], first));
-    for (const char *const *p = lines + 1; *p; ++p)
-        jol_outerr(error_format(*p, {}));
-    error_exit();
 }
 
 namespace {

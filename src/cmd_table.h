@@ -1,7 +1,7 @@
 // The command table, its lookup, and the usage listings.
 #pragma once
 
-#include "src/commands.h"
+#include "src/commands/commands.h"
 
 struct cmd {
     const char *fullname;
@@ -19,9 +19,6 @@ constexpr int CMD_WRITES_REPOSITORY = 4;
 int lookup_command_attribute(const char *name);
 const cmd *lookup_command(const char *typed);
 
-// Prints lines[0] with program and command name, then the other lines, on
-// the error stream; exits 1. `lines` ends with a null entry.
-[[noreturn]] void usage(const char *const *lines);
 [[noreturn]] void cmd_usage_exit();
 [[noreturn]] void cmd_synonyms_exit();
 [[noreturn]] void opt_usage_exit();

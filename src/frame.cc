@@ -1,7 +1,7 @@
 // The real main: environment, global options, rc file, command lookup, root
 // choice, the loop over repository roots, and the exit sequence.
 #include "src/frame.h"
-#include "src/parseinfo.h"
+#include "src/repo/parseinfo.h"
 
 #include <cerrno>
 #include <csignal>
@@ -12,18 +12,18 @@
 #include <string>
 #include <unistd.h>
 
-#include "gui/gui_glue.h"
+#include "src/base/console.h"
+#include "src/base/error.h"
+#include "src/base/filesubr.h"
+#include "src/base/globals.h"
+#include "src/base/output.h"
+#include "src/base/root.h"
+#include "src/base/sighandle.h"
 #include "src/cmd_table.h"
-#include "src/entries.h"
-#include "src/error.h"
-#include "src/filesubr.h"
-#include "src/globals.h"
+#include "src/commands/version.h"
 #include "src/jolrc.h"
-#include "src/output.h"
-#include "src/root.h"
-#include "src/sighandle.h"
-#include "src/variables.h"
-#include "src/version.h"
+#include "src/repo/variables.h"
+#include "src/wc/entries.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "src/error.h"
-#include "src/filesubr.h"
+#include "src/base/error.h"
+#include "src/base/filesubr.h"
 
 namespace {
 

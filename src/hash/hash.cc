@@ -2,7 +2,7 @@
 // per-list 151-bucket index. Nodes and lists are recycled through caches.
 #include "src/hash/hash.h"
 
-#include "src/xalloc.h"
+#include "src/base/xalloc.h"
 
 #include <algorithm>
 #include <cstdlib>

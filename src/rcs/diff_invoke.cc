@@ -13,12 +13,11 @@
 #include <vector>
 
 #include "diff/diffrun.h"
-#include "src/error.h"
-#include "src/file_ops.h"
-#include "src/filesubr.h"
-#include "src/globals.h"
-#include "src/output.h"
-#include "src/update.h"
+#include "src/base/error.h"
+#include "src/base/file_ops.h"
+#include "src/base/filesubr.h"
+#include "src/base/globals.h"
+#include "src/base/output.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "src/filesubr.h"
+#include "src/base/filesubr.h"
 #include "src/rcs/rcs.h"
 
 namespace {

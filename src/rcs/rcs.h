@@ -98,9 +98,6 @@ std::string truncate_revnum(std::string_view r);
 std::optional<std::string> increment_revnum(std::string_view r);
 std::optional<std::string> max_rev(const RCSVers *vers);
 std::string gca(std::string_view rev1, std::string_view rev2);
-const char *getcaller();
-// Set by password authentication of a server connection.
-extern std::string jol_authenticated_user;
 void check_numeric(const char *rev, int argc, char **argv);
 std::string printable_date(std::string_view date);
 int RCS_datecmp(std::string_view date1, std::string_view date2);

@@ -1,10 +1,12 @@
 // Tags, default branch, locks and access lists of an archive.
 #include "src/rcs/rcs_admin.h"
 
+#include "src/base/identity.h"
+
 #include <cstring>
 
-#include "src/error.h"
-#include "src/output.h"
+#include "src/base/error.h"
+#include "src/base/output.h"
 #include "src/rcs/rcs_internal.h"
 
 int RCS_settag(RCSNode *rcs, const char *tag, const char *rev) {

@@ -7,7 +7,7 @@
 #include <new>
 #include <unistd.h>
 
-#include "src/error.h"
+#include "src/base/error.h"
 
 namespace {
 

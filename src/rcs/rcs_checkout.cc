@@ -6,10 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "src/error.h"
-#include "src/filesubr.h"
-#include "src/globals.h"
-#include "src/output.h"
+#include "src/base/error.h"
+#include "src/base/filesubr.h"
+#include "src/base/globals.h"
+#include "src/base/output.h"
 #include "src/rcs/rcs_internal.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "src/error.h"
+#include "src/base/error.h"
 #include "src/rcs/rcs.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <deque>
 #include <string>
 
-#include "src/error.h"
-#include "src/output.h"
+#include "src/base/error.h"
+#include "src/base/output.h"
 #include "src/rcs/line_tree.h"
 #include "src/rcs/rcs_internal.h"
 

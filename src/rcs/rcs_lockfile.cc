@@ -6,11 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "src/error.h"
-#include "src/globals.h"
-#include "src/output.h"
+#include "src/base/error.h"
+#include "src/base/globals.h"
+#include "src/base/output.h"
+#include "src/base/sighandle.h"
 #include "src/rcs/rcs_write.h"
-#include "src/sighandle.h"
 
 namespace {
 

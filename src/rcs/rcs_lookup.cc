@@ -4,7 +4,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "src/error.h"
+#include "src/base/error.h"
 #include "src/rcs/rcs_internal.h"
 
 namespace {

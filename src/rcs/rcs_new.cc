@@ -8,11 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "src/error.h"
-#include "src/globals.h"
+#include "src/base/error.h"
+#include "src/base/globals.h"
+#include "src/base/identity.h"
 #include "src/rcs/rcs.h"
 #include "src/rcs/rcs_write.h"
-#include "src/wrapper.h"
 
 namespace {
 
@@ -42,10 +42,7 @@ void logged_error(FILE *logfp, const char *fmt, const A &...args) {
 }  // namespace
 
 int add_rcs_file(const NewArchive &a, FILE *add_logfp) {
-    std::string mode = a.key_opt;
-    if (mode.empty())
-        if (auto w = wrap_rcsoption(a.user.c_str(), 0))
-            mode = *w;
+    const std::string &mode = a.key_opt;
 
     struct stat sb;
     if (lstat(a.user.c_str(), &sb) != 0) {

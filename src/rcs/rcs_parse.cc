@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "src/error.h"
-#include "src/globals.h"
+#include "src/base/error.h"
+#include "src/base/globals.h"
 #include "src/rcs/rcs_internal.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "src/error.h"
-#include "src/globals.h"
+#include "src/base/error.h"
+#include "src/base/globals.h"
 #include "src/rcs/rcs_internal.h"
 
 namespace {

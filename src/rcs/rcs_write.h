@@ -34,7 +34,8 @@ struct NewArchive {
     std::string rcs;            // archive path
     std::string user;           // working file to read
     std::string vhead;          // first revision, empty for none
-    std::string key_opt;        // keyword mode without "-k", empty for none
+    std::string key_opt;        // keyword mode without "-k", empty for none (callers
+                                // apply the wrappers' mode before)
     std::string vbranch;        // vendor branch, empty for none
     std::string vtag;           // vendor tag
     std::vector<std::string> tags;  // release tags

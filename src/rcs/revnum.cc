@@ -1,4 +1,4 @@
-// Revision-number arithmetic, archive dates, the invoking user, and the
+// Revision-number arithmetic, archive dates, and the
 // checks of tag names and keyword modes.
 #include <cctype>
 #include <cstdio>
@@ -8,13 +8,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "gui/gui_glue.h"
-#include "src/cmd_table.h"
-#include "src/error.h"
-#include "src/filesubr.h"
+#include "src/base/error.h"
+#include "src/base/filesubr.h"
+#include "src/base/identity.h"
+#include "src/base/usage.h"
 #include "src/rcs/rcs.h"
-
-std::string jol_authenticated_user;
 
 const char *const kflags[] = {"kv", "kvl", "k", "v", "o", "b", nullptr};
 
@@ -155,35 +153,6 @@ std::string gca(std::string_view rev1, std::string_view rev2) {
         result.resize(result.rfind('.'));
     }
     return result;
-}
-
-const char *getcaller() {
-    static std::string cache;
-    if (!jol_authenticated_user.empty())
-        return jol_authenticated_user.c_str();
-    if (!cache.empty())
-        return cache.c_str();
-    uid_t uid = getuid();
-    if (uid == 0) {
-        const char *name = getlogin();
-        if (name && *name) {
-            cache = name;
-            return cache.c_str();
-        }
-        for (const char *var : {"LOGNAME", "USER"}) {
-            auto v = jolguiglue_getenv(var);
-            if (v && !v->empty()) {
-                cache = *v;
-                return cache.c_str();
-            }
-        }
-    }
-    if (struct passwd *pw = getpwuid(uid)) {
-        cache = pw->pw_name;
-    } else {
-        cache = "uid" + std::to_string(static_cast<unsigned long>(uid));
-    }
-    return cache.c_str();
 }
 
 void check_numeric(const char *rev, int argc, char **argv) {

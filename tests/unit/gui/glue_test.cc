@@ -8,7 +8,8 @@
 #include "gui/gui_glue.h"
 #include "gui/messages.h"
 #include "gui/wire.h"
-#include "src/error.h"
+#include "src/base/console.h"
+#include "src/base/error.h"
 #include "wire_bytes.h"
 
 namespace {

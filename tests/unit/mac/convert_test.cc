@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 
 #include "mac_test_util.h"
-#include "src/globals.h"
+#include "src/base/globals.h"
 
 namespace {
 

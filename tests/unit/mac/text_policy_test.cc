@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "mac_test_util.h"
-#include "src/globals.h"
+#include "src/base/globals.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 
 #include <sys/time.h>
 
-#include "src/entries.h"
-#include "src/globals.h"
+#include "src/base/globals.h"
 #include "src/rcs/rcs.h"
-#include "src/recurse.h"
-#include "src/vers_ts.h"
+#include "src/wc/entries.h"
+#include "src/wc/recurse.h"
+#include "src/wc/vers_ts.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 #include "tests/unit/wc/wc_test_util.h"
 
 
-#include "src/entries.h"
-#include "src/globals.h"
-#include "src/recurse.h"
+#include "src/base/globals.h"
+#include "src/wc/entries.h"
+#include "src/wc/recurse.h"
 
 namespace {
 

@@ -1,10 +1,7 @@
-// Text from users and from disk that is short, unterminated or full of
-// shell syntax: entry time stamps, variable references in info files.
+// Text from disk that is short or unterminated: entry time stamps.
 #include "tests/unit/wc/wc_test_util.h"
 
-#include "src/entries.h"
-#include "src/parseinfo.h"
-#include "src/variables.h"
+#include "src/wc/entries.h"
 
 TEST(HostileInput, ShortTwoStampFieldIsNotReadPastItsEnd) {
     ScratchDir s;
@@ -19,24 +16,4 @@ TEST(HostileInput, ShortTwoStampFieldIsNotReadPastItsEnd) {
     e = parse_entries_line("/gone.c/1.1/" + field + "//\n", false, nullptr, nullptr);
     ASSERT_TRUE(e);
     EXPECT_EQ(e->timestamp, field);
-}
-
-TEST(HostileInput, UnterminatedVariableReferenceFailsTheExpansion) {
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(expand_path("echo ${=NAME", "loginfo", 3));
-    EXPECT_FALSE(expand_path("${", "loginfo", 0));
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("loginfo:3: unrecognized variable syntax ${=NAME"), std::string::npos)
-        << err;
-    EXPECT_NE(err.find("loginfo: unrecognized variable syntax ${"), std::string::npos) << err;
-}
-
-TEST(HostileInput, UserVariablesAreQuotedForTheShellOnlyWhenAsked) {
-    variable_set("Q=a';touch X;'b");
-    EXPECT_EQ(expand_path("echo ${=Q}", "loginfo", 1, true).value_or("<none>"),
-              "echo 'a'\\'';touch X;'\\''b'");
-    EXPECT_EQ(expand_path("echo ${=Q}", "commitinfo", 1, false).value_or("<none>"),
-              "echo a';touch X;'b");
-    EXPECT_EQ(shell_word("plain"), "'plain'");
-    EXPECT_EQ(shell_word(""), "''");
 }

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "src/entries.h"
-#include "src/ignore.h"
-#include "src/wrapper.h"
+#include "src/wc/entries.h"
+#include "src/wc/ignore.h"
+#include "src/wc/wrapper.h"
 
 namespace {
 

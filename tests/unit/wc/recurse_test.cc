@@ -3,10 +3,10 @@
 
 #include <vector>
 
-#include "src/entries.h"
-#include "src/globals.h"
-#include "src/recurse.h"
-#include "src/root.h"
+#include "src/base/globals.h"
+#include "src/base/root.h"
+#include "src/wc/entries.h"
+#include "src/wc/recurse.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The registration clock: parsing recorded stamps back to seconds, which
 // second a registration must wait out, and the wait itself.
-#include "src/register_clock.h"
+#include "src/wc/register_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "src/vers_ts.h"
+#include "src/wc/vers_ts.h"
 
 namespace {
 

@@ -1,0 +1,11 @@
+// The identity of the invoking user, as recorded in archives, locks and the
+// history journal.
+#pragma once
+
+#include <string>
+
+// The authenticated client user when set, else the login name of the real
+// user (for the super-user, the login name or LOGNAME/USER first); cached.
+const char *getcaller();
+// Set by the authentication of a server connection.
+extern std::string jol_authenticated_user;

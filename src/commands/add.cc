@@ -1,0 +1,322 @@
+// The add command: schedules files for addition, re-adds removed files,
+// resurrects files scheduled for removal, and adds directories.
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "src/base/error.h"
+#include "src/base/filesubr.h"
+#include "src/base/globals.h"
+#include "src/base/output.h"
+#include "src/base/root.h"
+#include "src/base/usage.h"
+#include "src/commands/commands.h"
+#include "src/commands/update.h"
+#include "src/rcs/rcs.h"
+#include "src/repo/logmsg.h"
+#include "src/wc/entries.h"
+#include "src/wc/fileattr.h"
+#include "src/wc/recurse.h"
+#include "src/wc/vers_ts.h"
+#include "src/wc/wrapper.h"
+
+namespace {
+
+const char *const add_usage[] = {
+    "Usage: %s %s [-k rcs-kflag] [-m message] files...\n",
+    "\t-k\tUse \"rcs-kflag\" to add the file with the specified kflag.\n",
+    "\t-m\tUse \"message\" for the creation log.\n",
+    "(Specify the --help global option for a list of other help options)\n",
+    nullptr,
+};
+
+class ChangeDir {
+  public:
+    explicit ChangeDir(const std::string &dir) {
+        if (dir == ".")
+            return;
+        fd_ = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (chdir(dir.c_str()) != 0)
+            error(1, errno, "could not chdir to %s", dir);
+    }
+    ~ChangeDir() {
+        if (fd_ >= 0) {
+            if (fchdir(fd_) != 0)
+                error(1, errno, "could not return to the starting directory");
+            close(fd_);
+        }
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+void build_entry(const std::string &user, const std::string &options, const std::string &message,
+                 List *entries, const opt_str &tag) {
+    if (noexec)
+        return;
+    std::string desc = "JOL/" + user + ",t";
+    FILE *fp = std::fopen(desc.c_str(), "w+");
+    if (!fp || std::fputs(message.c_str(), fp) == EOF)
+        error(1, errno, "cannot write to %s", desc);
+    if (std::fclose(fp) == EOF)
+        error(1, errno, "cannot close %s", desc);
+    Register(entries, user, "0", "Initial " + user, options, tag, std::nullopt, std::nullopt);
+}
+
+int add_directory(const file_info *finfo, const char *parent_repos) {
+    const std::string &dir = finfo->file;
+    if (dir.find('/') != std::string::npos) {
+        error(0, 0, "directory %s not added; must be a direct sub-directory", finfo->fullname);
+        return 1;
+    }
+    if (dir == "JOL") {
+        error(0, 0, "cannot add a `%s' directory", "JOL");
+        return 1;
+    }
+    opt_str tag, date;
+    int nonbranch = 0;
+    ParseTag(&tag, &date, &nonbranch);
+    auto attrs = fileattr_getall(nullptr);
+
+    int cwd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (chdir(dir.c_str()) != 0) {
+        error(0, errno, "cannot chdir to %s", finfo->fullname);
+        close(cwd);
+        return 1;
+    }
+    struct Back {
+        int fd;
+        ~Back() {
+            if (fchdir(fd) != 0)
+                error(1, errno, "could not return to the parent directory");
+            close(fd);
+        }
+    } back{cwd};
+
+    if (!server_active && isfile("JOL")) {
+        error(0, 0, "%s/%s already exists", finfo->fullname, "JOL");
+        return 0;
+    }
+    std::string repos = std::string(parent_repos) + "/" + dir;
+    if (isfile(repos.c_str()) && !isdir(repos.c_str())) {
+        error(0, 0, "%s is not a directory; %s not added", repos, finfo->fullname);
+        return 0;
+    }
+    std::string message = "Directory " + repos + " added to the repository\n";
+    if (tag)
+        message += "--> Using per-directory sticky tag `" + *tag + "'\n";
+    if (date)
+        message += "--> Using per-directory sticky date `" + *date + "'\n";
+    if (!isdir(repos.c_str())) {
+        if (!noexec) {
+            mode_t old = umask(jolumask);
+            int r = mkdir(repos.c_str(), 0777);
+            int e = errno;
+            umask(old);
+            // A concurrent add of the same directory is fine; anything else
+            // is a failure of this add.
+            if (r != 0 && e != EEXIST) {
+                error(0, e, "cannot mkdir %s", repos);
+                return 1;
+            }
+            if (r == 0 && attrs) {
+                fileattr_startdir(repos.c_str());
+                fileattr_setall(nullptr, attrs->c_str());
+                fileattr_write();
+                fileattr_free();
+            }
+        }
+        List *changes = getlist();
+        add_change(changes, "- New directory", T_TITLE, tag, std::nullopt);
+        Update_Logfile(repos.c_str(), message, nullptr, changes);
+        dellist(&changes);
+    }
+    if (!server_active)
+        Create_Admin(".", finfo->fullname.c_str(), repos.c_str(), tag, date, nonbranch, 0, 1);
+    if (fchdir(cwd) != 0)
+        error(1, errno, "could not return to the parent directory");
+    Subdir_Register(finfo->entries, nullptr, dir);
+    jol_output(message);
+    return 0;
+}
+
+}  // namespace
+
+int add(int argc, char **argv) {
+    if (argc == -1)
+        usage(add_usage);
+    wrap_setup();
+    std::optional<std::string> options;
+    std::string message;
+    optind = 0;
+    int c;
+    while ((c = getopt(argc, argv, "+k:m:")) != -1) {
+        switch (c) {
+        case 'k': options = RCS_check_kflag(optarg); break;
+        case 'm': message = optarg; break;
+        default: usage(add_usage);
+        }
+    }
+    argc -= optind;
+    argv += optind;
+    if (argc <= 0)
+        usage(add_usage);
+
+    int err = 0, added = 0;
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) {
+        std::string a = argv[i];
+        while (a.size() > 1 && a.back() == '/')
+            a.pop_back();
+        std::string base = a.substr(a.rfind('/') == std::string::npos ? 0 : a.rfind('/') + 1);
+        // A name with a newline would corrupt JOL/Entries for every reader.
+        if (base == "." || base == ".." || base == "JOL" || a.find('\n') != std::string::npos ||
+            base.empty()) {
+            error(0, 0, "cannot add special file `%s'; skipping", a);
+            ++err;
+            continue;
+        }
+        args.push_back(a);
+    }
+    if (client_active) {
+        error(0, 0, "adding to a remote repository is not available yet");
+        return err + 1;
+    }
+
+    for (const std::string &arg : args) {
+        size_t slash = arg.rfind('/');
+        std::string dir = slash == std::string::npos ? "." : arg.substr(0, slash);
+        std::string file = slash == std::string::npos ? arg : arg.substr(slash + 1);
+        ChangeDir cd(dir);
+        wrap_add_file(".jolwrappers", 1);
+        std::string repository = Name_Repository(nullptr, dir == "." ? nullptr : dir.c_str());
+        if (repository == JOLroot_directory + "/JOLROOT/Emptydir")
+            error(1, 0, "cannot add to %s", repository);
+        List *entries = Entries_Open(0, nullptr);
+
+        file_info finfo;
+        finfo.file = file;
+        finfo.update_dir = dir == "." ? "" : dir;
+        finfo.fullname = arg;
+        finfo.repository = repository.c_str();
+        finfo.entries = entries;
+        finfo.rcs = RCS_parse(file.c_str(), repository.c_str());
+        Vers_TS *vers = Version_TS(&finfo, options ? options->c_str() : nullptr, nullptr, nullptr,
+                                   1, 0);
+        const char *full = arg.c_str();
+        bool present = isfile(file.c_str());
+        bool is_dir = isdir(file.c_str()) && !wrap_name_has(file.c_str(), WRAP_TOJOL);
+        bool rcs_dead = vers->vn_rcs && RCS_isdead(vers->srcfile, vers->vn_rcs->c_str());
+        stickydirtag *sdt = entries_sticky(entries);
+        int this_err = 0;
+
+        if (!vers->vn_user) {
+            if (!vers->vn_rcs) {
+                if (!present) {
+                    error(0, 0, "nothing known about %s", full);
+                    this_err = 1;
+                } else if (!is_dir) {
+                    if (isdir((repository + "/" + file).c_str())) {
+                        error(0, 0, "cannot add file `%s' since the directory", full);
+                        error(0, 0, "`%s' already exists in the repository", full);
+                        error(1, 0, "illegal filename overlap");
+                    }
+                    std::string opts = vers->options;
+                    if (!options) {
+                        if (auto w = wrap_rcsoption(file.c_str(), 1))
+                            opts = *w;
+                    }
+                    if (vers->nonbranch && vers->tag) {
+                        error(0, 0, "cannot add file on non-branch tag %s", *vers->tag);
+                        this_err = 1;
+                    } else {
+                        build_entry(file, opts, message, entries, vers->tag);
+                        if (!quiet) {
+                            const char *kind = wrap_name_has(file.c_str(), WRAP_TOJOL) ? "wrapper" : "file";
+                            if (vers->tag)
+                                error(0, 0, "scheduling %s `%s' for addition on branch `%s'", kind,
+                                      full, *vers->tag);
+                            else
+                                error(0, 0, "scheduling %s `%s' for addition", kind, full);
+                        }
+                        ++added;
+                    }
+                }
+            } else if (rcs_dead) {
+                if (is_dir) {
+                    error(0, 0, "the directory `%s' cannot be added because a file of the", full);
+                    error(1, 0, "same name already exists in the repository.");
+                }
+                if (vers->nonbranch && vers->tag) {
+                    error(0, 0, "cannot add file on non-branch tag %s", *vers->tag);
+                    this_err = 1;
+                } else {
+                    if (vers->tag)
+                        error(0, 0, "file `%s' will be added on branch `%s' from version %s", full,
+                              *vers->tag, *vers->vn_rcs);
+                    else
+                        error(0, 0, "re-adding file %s (in place of dead revision %s)", full,
+                              *vers->vn_rcs);
+                    Register(entries, file, "0", vers->ts_user.value_or(""), vers->options,
+                             vers->tag, std::nullopt, std::nullopt);
+                    ++added;
+                }
+            } else {
+                error(0, 0, "%s added independently by second party", full);
+                this_err = 1;
+            }
+        } else if (*vers->vn_user == "0") {
+            error(0, 0, "%s has already been entered", full);
+            this_err = 1;
+        } else if ((*vers->vn_user)[0] == '-') {
+            if (present) {
+                error(0, 0, "%s should be removed and is still there (or is back again)", full);
+                this_err = 1;
+            } else if (!vers->vn_rcs) {
+                error(0, 0, "cannot resurrect %s; RCS file removed by second party", full);
+                this_err = 1;
+            } else {
+                std::string rev = vers->vn_user->substr(1);
+                Entnode *e = vers->entdata;
+                Register(entries, file, rev, "Resurrected " + file, e ? e->options : vers->options,
+                         e ? e->tag : vers->tag, e ? e->date : vers->date, e ? e->conflict : std::nullopt);
+                // Bring the file back with the entry's own tag, date and
+                // options, on this one file only.
+                std::vector<std::string> names{file};
+                std::vector<char *> av{names[0].data(), nullptr};
+                Entries_Close(entries);
+                entries = nullptr;
+                int r = do_update(1, av.data(), nullptr, nullptr, nullptr, 1, 1, 0,
+                                  0, 0, 0, WHICH_LOCAL | WHICH_REPOSITORY | WHICH_ATTIC, nullptr,
+                                  nullptr, finfo.update_dir.empty() ? nullptr : finfo.update_dir.c_str());
+                if (r != 0) {
+                    error(0, 0, "could not resurrect %s", full);
+                    this_err = 1;
+                } else {
+                    error(0, 0, "%s, version %s, resurrected", full, rev);
+                }
+            }
+        } else {
+            error(0, 0, "%s already exists, with version number %s", full, *vers->vn_user);
+            this_err = 1;
+        }
+        (void)sdt;
+
+        if (this_err == 0 && is_dir && !vers->vn_user && !vers->vn_rcs)
+            this_err = add_directory(&finfo, repository.c_str());
+        err += this_err;
+        freevers_ts(&vers);
+        freercsnode(&finfo.rcs);
+        Entries_Close(entries);
+        wrap_kill_temp();
+    }
+    if (added && !quiet)
+        error(0, 0, "use '%s commit' to add %s permanently", program_name,
+              added == 1 ? "this file" : "these files");
+    return err;
+}

@@ -1,0 +1,493 @@
+// The update command: brings a working copy up to date, one directory and
+// file at a time through the recursion engine.
+#include "src/commands/update.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "src/base/date_option.h"
+#include "src/base/error.h"
+#include "src/base/file_ops.h"
+#include "src/base/filesubr.h"
+#include "src/base/globals.h"
+#include "src/base/output.h"
+#include "src/base/root.h"
+#include "src/base/subprocess.h"
+#include "src/base/usage.h"
+#include "src/commands/commands.h"
+#include "src/rcs/rcs.h"
+#include "src/repo/tag_valid.h"
+#include "src/wc/entries.h"
+#include "src/wc/ignore.h"
+#include "src/wc/recurse.h"
+#include "src/wc/register_clock.h"
+#include "src/wc/vers_ts.h"
+#include "src/wc/wrapper.h"
+
+namespace update_state {
+std::optional<std::string> options;
+std::optional<std::string> tag;
+std::optional<std::string> date;
+int aflag = 0;
+int toss_local_changes = 0;
+int force_tag_match = 1;
+int update_build_dirs = 0;
+int update_prune_dirs = 0;
+int pipeout = 0;
+std::optional<std::string> join_rev1, join_rev2, date_rev1, date_rev2;
+time_t last_register_time = 0;
+}  // namespace update_state
+
+using namespace update_state;
+
+namespace {
+
+int rewrite_tag = 0;
+int nonbranch = 0;
+std::optional<std::string> tag_update_dir;
+List *ignlist = nullptr;
+
+const char *opt_c(const std::optional<std::string> &s) { return s ? s->c_str() : nullptr; }
+
+const char *const update_usage[] = {
+    "Usage: %s %s [-APCdflRp] [-k kopt] [-r rev|-D date] [-j rev]\n",
+    "    [-I ign] [-W spec] [files...]\n",
+    "\t-A\tReset any sticky tags/date/kopts.\n",
+    "\t-P\tPrune empty directories.\n",
+    "\t-C\tOverwrite locally modified files with clean repository copies.\n",
+    "\t-d\tBuild directories, like checkout does.\n",
+    "\t-f\tForce a head revision match if tag/date not found.\n",
+    "\t-l\tLocal directory only, no recursion.\n",
+    "\t-R\tProcess directories recursively.\n",
+    "\t-p\tSend updates to standard output (avoids stickiness).\n",
+    "\t-k kopt\tUse RCS kopt -k option on checkout.\n",
+    "\t-r rev\tUpdate using specified revision/tag (is sticky).\n",
+    "\t-D date\tSet date to update from (is sticky).\n",
+    "\t-j rev\tMerge in changes made between current revision and rev.\n",
+    "\t-I ign\tMore files to ignore (! to reset).\n",
+    "\t-W spec\tWrappers specification line.\n",
+    "(Specify the --help global option for a list of other help options)\n",
+    nullptr,
+};
+
+void update_ignproc(const char *file, const char *dir) {
+    if (really_quiet)
+        return;
+    std::string line = *dir ? std::string("? ") + dir + "/" + file + "\n" : std::string("? ") + file + "\n";
+    jol_output(line);
+}
+
+// A conflict mark is resolved once the file changed after the merge and no
+// conflict markers are left in it.
+bool conflict_resolved(const file_info *finfo, const Vers_TS *vers) {
+    bool changed = server_active ? (vers->ts_conflict && (*vers->ts_conflict)[0] != '=')
+                                 : vers->ts_user != vers->ts_conflict;
+    return changed && !file_has_markers(finfo->file.c_str(), finfo->fullname.c_str());
+}
+
+int update_fileproc(void *, file_info *finfo) {
+    Vers_TS *vers = nullptr;
+    Ctype status = Classify_File(finfo, opt_c(tag), opt_c(date), opt_c(options), force_tag_match,
+                                 aflag, &vers, pipeout);
+    if (rewrite_tag && tag && finfo->rcs && vers->vn_rcs &&
+        !RCS_nodeisbranch(finfo->rcs, tag->c_str()))
+        nonbranch = 1;
+
+    int retval = 0;
+    if (pipeout) {
+        switch (status) {
+        case T_UNKNOWN:
+        case T_ADDED:
+        case T_REMOVE_ENTRY: break;
+        case T_CONFLICT: retval = 1; break;
+        default:
+            if (vers->vn_rcs && vers->srcfile && !RCS_isdead(vers->srcfile, vers->vn_rcs->c_str()))
+                retval = checkout_file(finfo, vers, 0, 0, 0);
+            break;
+        }
+    } else {
+        switch (status) {
+        case T_UNKNOWN:
+        case T_UPTODATE: break;
+        case T_CONFLICT:
+            write_letter(finfo, 'C');
+            retval = 1;
+            break;
+        case T_NEEDS_MERGE:
+            if (toss_local_changes) {
+                // -C promises clean copies: a file that is behind as well as
+                // modified is replaced too, after a backup.
+                std::string backup =
+                    backup_file(finfo->file.c_str(), vers->vn_user.value_or("").c_str());
+                if (!really_quiet && !server_active)
+                    jol_output("(Locally modified " + finfo->file + " moved to " + backup + ")\n");
+                retval = checkout_file(finfo, vers, 0, 0, 1);
+            } else {
+                retval = merge_file(finfo, vers);
+            }
+            break;
+        case T_MODIFIED:
+            if (toss_local_changes) {
+                std::string backup =
+                    backup_file(finfo->file.c_str(), vers->vn_user.value_or("").c_str());
+                if (!really_quiet && !server_active)
+                    jol_output("(Locally modified " + finfo->file + " moved to " + backup + ")\n");
+                retval = checkout_file(finfo, vers, 0, 0, 1);
+            } else if (vers->ts_conflict) {
+                if (conflict_resolved(finfo, vers)) {
+                    Register(finfo->entries, finfo->file, vers->vn_rcs.value_or(""),
+                             vers->ts_rcs.value_or(""), vers->options, vers->tag, vers->date,
+                             std::nullopt);
+                    write_letter(finfo, 'M');
+                } else {
+                    write_letter(finfo, 'C');
+                    retval = 1;
+                }
+            } else {
+                write_letter(finfo, 'M');
+            }
+            break;
+        case T_PATCH:
+        case T_CHECKOUT: retval = checkout_file(finfo, vers, 0, 0, 1); break;
+        case T_ADDED: write_letter(finfo, 'A'); break;
+        case T_REMOVED: write_letter(finfo, 'R'); break;
+        case T_REMOVE_ENTRY: retval = scratch_file(finfo); break;
+        default:
+            error(0, 0, "unknown file status %d for file %s", static_cast<int>(status),
+                  finfo->file);
+            break;
+        }
+    }
+    // A join that could not be done (a file in the way) is an error of
+    // the update.
+    if (retval == 0 && joining())
+        retval = join_file(finfo, vers);
+    if (ignlist)
+        addlist(&ignlist, finfo->file);
+    freevers_ts(&vers);
+    return retval;
+}
+
+int update_filesdone_proc(void *, int err, const char *, const char *update_dir, List *entries) {
+    if (rewrite_tag) {
+        WriteTag(nullptr, tag, date, nonbranch, update_dir, recursion_repository());
+        rewrite_tag = 0;
+    }
+    if (ignlist) {
+        ignore_files(ignlist, entries, update_dir, update_ignproc);
+        dellist(&ignlist);
+    }
+    if (command_name == "export") {
+        if (isdir("JOL") && !noexec) {
+            std::vector<std::string> names;
+            if (DIR *d = opendir("JOL")) {
+                while (struct dirent *de = readdir(d))
+                    if (std::strcmp(de->d_name, ".") && std::strcmp(de->d_name, ".."))
+                        names.push_back(std::string("JOL/") + de->d_name);
+                closedir(d);
+            }
+            for (const auto &n : names)
+                unlink(n.c_str());
+            if (rmdir("JOL") != 0 && errno != ENOENT)
+                error(0, errno, "cannot remove %s directory", "JOL");
+        }
+    } else if (!server_active && !pipeout && isdir("JOL") && !isfile("JOL/Root")) {
+        const std::string &root = current_root ? *current_root : JOLroot_original;
+        Create_Root(nullptr, root.c_str());
+    }
+    return err;
+}
+
+Dtype update_dirent_proc(void *, const char *dir, const char *repository, const char *update_dir,
+                         List *entries) {
+    if (ignore_directory(update_dir)) {
+        if (!quiet)
+            error(0, 0, "Ignoring %s", update_dir);
+        return R_SKIP_ALL;
+    }
+    if (!isdir(dir)) {
+        if (!update_build_dirs)
+            return R_SKIP_ALL;
+        if (!server_active && !isdir(repository))
+            return R_SKIP_ALL;
+        if (noexec) {
+            error(0, 0, "New directory `%s' -- ignored", update_dir);
+            return R_SKIP_ALL;
+        }
+        opt_str dtag = tag, ddate = date;
+        if (!tag && !date && !aflag) {
+            int nb = 0;
+            ParseTag(&dtag, &ddate, &nb);
+            if (dtag || ddate)
+                tag_update_dir = update_dir;
+        }
+        if (mkdir(dir, 0777) != 0)
+            error(1, errno, "cannot make directory %s", dir);
+        Create_Admin(dir, update_dir, repository, dtag, ddate, 0, 0, 1);
+        rewrite_tag = 1;
+        nonbranch = 0;
+        Subdir_Register(entries, nullptr, dir);
+    } else if (!isdir((std::string(dir) + "/JOL").c_str())) {
+        if (!pipeout)
+            return R_SKIP_ALL;
+    }
+    if (!pipeout) {
+        if (update_build_dirs) {
+            std::string st = std::string(dir) + "/JOL/Entries.Static";
+            if (unlink(st.c_str()) != 0 && errno != ENOENT)
+                error(1, errno, "cannot remove file %s", st);
+        }
+        if (aflag || tag || date) {
+            WriteTag(dir, tag, date, 0, update_dir, repository);
+            rewrite_tag = 1;
+            nonbranch = 0;
+        }
+        dellist(&ignlist);
+        ignlist = getlist();
+    }
+    if (!quiet)
+        error(0, 0, "Updating %s", update_dir);
+    return R_PROCESS;
+}
+
+int update_dirleave_proc(void *, const char *dir, int err, const char *update_dir,
+                         List *entries) {
+    dellist(&ignlist);
+    if (tag_update_dir && *tag_update_dir == update_dir) {
+        tag_update_dir.reset();
+    }
+    if (err == 0 && !pipeout && !noexec && isfile("JOL/Update.prog")) {
+        FILE *fp = std::fopen("JOL/Update.prog", "r");
+        if (fp) {
+            std::string line;
+            int c;
+            while ((c = std::getc(fp)) != EOF && c != '\n')
+                line += static_cast<char>(c);
+            if (line.empty() && c == EOF)
+                error(0, 0, "unexpected end of file on %s", "JOL/Update.prog");
+            else if (!line.empty()) {
+                std::vector<std::string> cmd{line};
+                if (const char *repos = recursion_repository())
+                    cmd.push_back(repos);
+                jol_output(program_name + " " + command_name + ": Executing '" +
+                           print_vector(cmd) + "'\n");
+                jol_flushout();
+                run_vector(cmd);
+            }
+            if (std::fclose(fp) == EOF)
+                error(0, errno, "cannot close %s", "JOL/Update.prog");
+        }
+    }
+    if (std::strchr(dir, '/'))
+        return err;
+    if (chdir("..") != 0)
+        error(1, errno, "cannot change to the parent of %s", dir);
+    if (update_prune_dirs && isemptydir(dir, 0)) {
+        std::string jol = std::string(dir) + "/JOL";
+        std::vector<std::string> names;
+        if (DIR *d = opendir(jol.c_str())) {
+            while (struct dirent *de = readdir(d))
+                if (std::strcmp(de->d_name, ".") && std::strcmp(de->d_name, ".."))
+                    names.push_back(jol + "/" + de->d_name);
+            closedir(d);
+        }
+        for (const auto &n : names)
+            unlink(n.c_str());
+        rmdir(jol.c_str());
+        if (rmdir(dir) != 0 && errno != ENOENT)
+            error(0, errno, "cannot remove %s directory", dir);
+        Subdir_Deregister(entries, nullptr, dir);
+    }
+    return err;
+}
+
+}  // namespace
+
+void write_letter(const file_info *finfo, char letter) {
+    if (really_quiet)
+        return;
+    char text[3] = {letter, ' ', '\0'};
+    if (letter == 'U')
+        jol_output_tagged("+updated", nullptr);
+    jol_output_tagged("text", text);
+    jol_output_tagged("fname", finfo->fullname.c_str());
+    jol_output_tagged("newline", nullptr);
+    if (letter == 'U')
+        jol_output_tagged("-updated", nullptr);
+}
+
+int joining() { return join_rev1.has_value(); }
+
+int isemptydir(const char *dir, int might_not_exist) {
+    DIR *d = opendir(dir);
+    if (!d) {
+        if (!(might_not_exist && errno == ENOENT))
+            error(0, errno, "cannot open directory %s for empty check", dir);
+        return 0;
+    }
+    bool empty = true;
+    int read_errno = 0;
+    for (;;) {
+        // Reading the entries of JOL below sets errno on its own, so the end
+        // of the listing is told from an error only right after readdir.
+        errno = 0;
+        struct dirent *de = readdir(d);
+        if (!de) {
+            read_errno = errno;
+            break;
+        }
+        if (!std::strcmp(de->d_name, ".") || !std::strcmp(de->d_name, ".."))
+            continue;
+        if (!std::strcmp(de->d_name, "JOL")) {
+            std::string adm = std::string(dir) + "/JOL";
+            if (isdir(adm.c_str())) {
+                int cwd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                if (chdir(dir) != 0)
+                    error(1, errno, "cannot change directory to %s", dir);
+                List *l = Entries_Open(0, nullptr);
+                JOL_FOR_EACH_NODE(l, p) {
+                    const Entnode *e = static_cast<const Entnode *>(p->data);
+                    if (e->type == ENT_FILE && !e->version.empty() && e->version[0] == '-')
+                        empty = false;
+                }
+                Entries_Close(l);
+                if (fchdir(cwd) != 0)
+                    error(1, errno, "cannot change directory back from %s", dir);
+                close(cwd);
+                continue;
+            }
+        }
+        empty = false;
+        break;
+    }
+    if (read_errno != 0 && empty) {
+        error(0, read_errno, "cannot read directory %s", dir);
+        empty = false;
+    }
+    closedir(d);
+    return empty;
+}
+
+int do_update(int argc, char **argv, const char *xoptions, const char *xtag, const char *xdate,
+              int xforce, int local, int xbuild, int xaflag, int xprune, int xpipeout, int which,
+              const char *xjoin_rev1, const char *xjoin_rev2, const char *preload_update_dir) {
+    options = xoptions ? opt_str(xoptions) : std::nullopt;
+    tag = xtag ? opt_str(xtag) : std::nullopt;
+    date = xdate ? opt_str(xdate) : std::nullopt;
+    force_tag_match = xforce;
+    update_build_dirs = xbuild;
+    aflag = xaflag;
+    update_prune_dirs = xprune;
+    pipeout = xpipeout;
+    auto split_join = [](const char *j, std::optional<std::string> &rev,
+                         std::optional<std::string> &d) {
+        rev.reset();
+        d.reset();
+        if (!j)
+            return;
+        std::string s = j;
+        size_t colon = s.find(':');
+        if (colon != std::string::npos) {
+            d = date_option(s.c_str() + colon + 1);
+            s.resize(colon);
+        }
+        rev = s;
+    };
+    split_join(xjoin_rev1, join_rev1, date_rev1);
+    split_join(xjoin_rev2, join_rev2, date_rev2);
+
+    last_register_time = 0;
+    int err = start_recursion(update_fileproc, update_filesdone_proc, update_dirent_proc,
+                              update_dirleave_proc, nullptr, argc, argv, local, which, aflag, 1,
+                              preload_update_dir, 1);
+    // A file changed again within the second of its registration would
+    // keep a matching time stamp; let the clock move on first.
+    wait_past_second(last_register_time);
+    return err;
+}
+
+int update(int argc, char **argv) {
+    if (argc == -1)
+        usage(update_usage);
+    ign_setup();
+    wrap_setup();
+    const char *opt_options = nullptr;
+    std::optional<std::string> kopt, xtag, xdate, j1, j2;
+    int local = 0, xbuild = 0, xaflag = 0, xprune = 0, xpipeout = 0, xforce = 1, toss = 0;
+    optind = 0;
+    int c;
+    while ((c = getopt(argc, argv, "+ApCPflRQqduk:r:D:j:I:W:")) != -1) {
+        switch (c) {
+        case 'A': xaflag = 1; break;
+        case 'C': toss = 1; break;
+        case 'I': ign_add(optarg, 0); break;
+        case 'W': wrap_add(optarg, 0); break;
+        case 'k': kopt = RCS_check_kflag(optarg); break;
+        case 'l': local = 1; break;
+        case 'R': local = 0; break;
+        case 'Q':
+        case 'q':
+            if (!server_active)
+                error(1, 0, "-q or -Q must be specified before \"%s\"", command_name);
+            break;
+        case 'd': xbuild = 1; break;
+        case 'f': xforce = 0; break;
+        case 'r': xtag = optarg; break;
+        case 'D': xdate = date_option(optarg); break;
+        case 'P': xprune = 1; break;
+        case 'p':
+            xpipeout = 1;
+            noexec = 1;
+            break;
+        case 'j':
+            if (j2)
+                error(1, 0, "only two -j options can be specified");
+            if (j1)
+                j2 = optarg;
+            else
+                j1 = optarg;
+            break;
+        case 'u':
+            if (server_active)
+                break;
+            usage(update_usage);
+        default: usage(update_usage);
+        }
+    }
+    argc -= optind;
+    argv += optind;
+    if (kopt)
+        opt_options = kopt->c_str();
+    if (client_active) {
+        error(0, 0, "updating from a remote repository is not available yet");
+        return 1;
+    }
+    toss_local_changes = toss;
+    if (xtag)
+        tag_check_valid(xtag->c_str(), argc, argv, local, xaflag, nullptr);
+    if (j1)
+        tag_check_valid_join(j1->c_str(), argc, argv, local, xaflag, nullptr);
+    if (j2)
+        tag_check_valid_join(j2->c_str(), argc, argv, local, xaflag, nullptr);
+    if (argc <= 0 && !xpipeout) {
+        if (xbuild && unlink("JOL/Entries.Static") != 0 && errno != ENOENT)
+            error(1, errno, "cannot remove file %s", "JOL/Entries.Static");
+        if (xaflag || xtag || xdate) {
+            WriteTag(nullptr, xtag, xdate, 0, ".", nullptr);
+            rewrite_tag = 1;
+            nonbranch = 0;
+        }
+    }
+    int which = WHICH_LOCAL | WHICH_REPOSITORY;
+    if (xtag || xdate || j1)
+        which |= WHICH_ATTIC;
+    return do_update(argc, argv, opt_options, opt_c(xtag), opt_c(xdate), xforce, local, xbuild,
+                     xaflag, xprune, xpipeout, which, opt_c(j1), opt_c(j2), nullptr);
+}

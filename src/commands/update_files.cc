@@ -1,0 +1,331 @@
+// Fetching a revision into the working directory, merging repository
+// changes into a modified file, joining changes between two revisions, and
+// dropping files that left the repository.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "src/base/error.h"
+#include "src/base/file_ops.h"
+#include "src/base/filesubr.h"
+#include "src/base/globals.h"
+#include "src/base/output.h"
+#include "src/commands/update.h"
+#include "src/rcs/diff_invoke.h"
+#include "src/rcs/rcs.h"
+#include "src/repo/history.h"
+#include "src/wc/entries.h"
+#include "src/wc/fileattr.h"
+#include "src/wc/recurse.h"
+#include "src/wc/register_clock.h"
+#include "src/wc/server_hooks.h"
+#include "src/wc/vers_ts.h"
+#include "src/wc/wrapper.h"
+
+using namespace update_state;
+
+namespace {
+
+const char *opt_c(const std::optional<std::string> &s) { return s ? s->c_str() : nullptr; }
+
+std::string moved_aside_name(const file_info *finfo) { return "JOL/,," + finfo->file; }
+
+void history_of(char type, const file_info *finfo, const std::string &rev) {
+    history_write(type, finfo->update_dir.c_str(), rev.c_str(), finfo->file.c_str(),
+                  finfo->repository);
+}
+
+}  // namespace
+
+
+
+int checkout_file(file_info *finfo, Vers_TS *vers_ts, int adding, int merging, int update_server) {
+    (void)merging;
+    (void)update_server;
+    std::string backup;
+    if (!pipeout && !server_active && isfile(finfo->file.c_str())) {
+        backup = moved_aside_name(finfo);
+        if (unlink(backup.c_str()) != 0 && errno != ENOENT)
+            error(0, errno, "error removing %s", backup);
+        if (!noexec && rename(finfo->file.c_str(), backup.c_str()) != 0)
+            error(1, errno, "cannot rename file %s to %s", finfo->file, backup);
+    }
+    const bool dead = !vers_ts->vn_rcs || RCS_isdead(vers_ts->srcfile, vers_ts->vn_rcs->c_str());
+    int status = 0;
+    if (!dead) {
+        if (pipeout && !quiet)
+            jol_outerr("===================================================================\n"
+                       "Checking out " +
+                       finfo->fullname + "\nRCS:  " + vers_ts->srcfile->path +
+                       "\nVERS: " + *vers_ts->vn_rcs + "\n***************\n");
+        status = RCS_checkout(vers_ts->srcfile, pipeout ? nullptr : finfo->file.c_str(),
+                              vers_ts->vn_rcs->c_str(), opt_c(vers_ts->vn_tag),
+                              vers_ts->options.c_str(), nullptr, nullptr, nullptr);
+        if (status != 0) {
+            if (!backup.empty() && rename(backup.c_str(), finfo->file.c_str()) != 0)
+                error(0, errno, "cannot rename file %s to %s", backup, finfo->file);
+            error(0, 0, "could not check out %s", finfo->fullname);
+            return status;
+        }
+    }
+    if (!pipeout) {
+        bool watched = fileattr_get(finfo->file.c_str(), "_watched").has_value();
+        if (jolwrite && !dead && !watched)
+            xchmod(finfo->file.c_str(), 1);
+        bool set_time = !noexec && !dead &&
+                        (!vers_ts->entdata || vers_ts->entdata->timestamp.rfind("Initial", 0) == 0);
+        Vers_TS *fresh = Version_TS(finfo, opt_c(options), opt_c(tag), opt_c(date),
+                                    force_tag_match, set_time);
+        if (fresh->options == "-V4")
+            fresh->options.clear();
+        if (!dead)
+            last_register_time = std::max(last_register_time, register_second(fresh->ts_user));
+        if (!dead) {
+            Register(finfo->entries, finfo->file, adding ? std::string("0") : fresh->vn_rcs.value_or(""),
+                     fresh->ts_user.value_or(""), fresh->options, fresh->tag, fresh->date,
+                     std::nullopt);
+        } else {
+            if (vers_ts->entdata)
+                error(0, 0, "warning: %s is not (any longer) pertinent", finfo->fullname);
+            Scratch_Entry(finfo->entries, finfo->file);
+            if (!noexec && unlink(finfo->file.c_str()) != 0 && errno != ENOENT)
+                error(0, errno, "cannot remove %s", finfo->fullname);
+        }
+        if (joining()) {
+            vers_ts->vn_user = fresh->vn_rcs;
+            vers_ts->vn_rcs = fresh->vn_rcs;
+        }
+        if (command_name == "update")
+            history_of('U', finfo, fresh->vn_rcs.value_or(""));
+        freevers_ts(&fresh);
+        if (!really_quiet && !dead)
+            write_letter(finfo, 'U');
+    }
+    if (!backup.empty() && unlink(backup.c_str()) != 0 && errno != ENOENT)
+        error(0, errno, "error removing %s", backup);
+    return 0;
+}
+
+int scratch_file(file_info *finfo) {
+    history_write('W', finfo->update_dir.c_str(), "", finfo->file.c_str(), finfo->repository);
+    Scratch_Entry(finfo->entries, finfo->file);
+    if (!noexec && unlink(finfo->file.c_str()) != 0 && errno != ENOENT)
+        error(0, errno, "unable to remove %s", finfo->fullname);
+    return 0;
+}
+
+namespace {
+
+// ".#file.rev", a copy of the working file made before merging into it.
+std::string make_backup(const file_info *finfo, const std::string &rev, const char *rm_message) {
+    std::string backup = ".#" + finfo->file + "." + rev;
+    if (unlink(backup.c_str()) != 0 && errno != ENOENT)
+        error(0, errno, rm_message, backup);
+    copy_file(finfo->file.c_str(), backup.c_str());
+    xchmod(finfo->file.c_str(), 1);
+    return backup;
+}
+
+bool same_bytes(const char *a, const char *b) {
+    FILE *fa = std::fopen(a, "rb"), *fb = std::fopen(b, "rb");
+    bool same = fa && fb;
+    while (same) {
+        int ca = std::getc(fa), cb = std::getc(fb);
+        if (ca != cb)
+            same = false;
+        if (ca == EOF)
+            break;
+    }
+    if (fa)
+        std::fclose(fa);
+    if (fb)
+        std::fclose(fb);
+    return same;
+}
+
+void nonmergeable_warnings(const file_info *finfo, const std::string &rev,
+                           const std::string &backup) {
+    error(0, 0, "nonmergeable file needs merge");
+    error(0, 0, "revision %s from repository is now in %s", rev, finfo->fullname);
+    error(0, 0, "file from working directory is now in %s", backup);
+}
+
+}  // namespace
+
+int merge_file(file_info *finfo, Vers_TS *vers) {
+    std::string backup = make_backup(finfo, *vers->vn_user, "unable to remove %s");
+    if (vers->options == "-kb" || wrap_merge_is_copy(finfo->file.c_str())) {
+        checkout_file(finfo, vers, 0, 1, 1);
+        nonmergeable_warnings(finfo, *vers->vn_rcs, backup);
+        write_letter(finfo, 'C');
+        history_of('C', finfo, vers->vn_rcs.value_or(""));
+        return 0;
+    }
+    int status = RCS_merge(vers->srcfile, vers->srcfile->path.c_str(), finfo->file.c_str(),
+                           vers->options.c_str(), vers->vn_user->c_str(), vers->vn_rcs->c_str());
+    if (status != 0 && status != 1) {
+        error(0, status == -1 ? errno : 0, "could not merge revision %s of %s", *vers->vn_user,
+              finfo->fullname);
+        error(status == -1 ? 1 : 0, 0, "restoring %s from backup file %s", finfo->fullname, backup);
+        rename(backup.c_str(), finfo->file.c_str());
+        return 1;
+    }
+    if (vers->options == "-V4")
+        vers->options.clear();
+    opt_str conflict;
+    if (status == 1) {
+        last_register_time = time(nullptr);
+        conflict = time_stamp(finfo->file.c_str());
+    }
+    Register(finfo->entries, finfo->file, *vers->vn_rcs, "Result of merge", vers->options,
+             vers->tag, vers->date, conflict);
+    if (joining())
+        vers->vn_user = vers->vn_rcs;
+    if (!noexec && same_bytes(backup.c_str(), finfo->file.c_str())) {
+        jol_output(finfo->fullname + " already contains the differences between " +
+                   *vers->vn_user + " and " + *vers->vn_rcs + "\n");
+        history_of('G', finfo, *vers->vn_rcs);
+        return 0;
+    }
+    if (status == 1) {
+        error(0, 0, "conflicts found in %s", finfo->fullname);
+        write_letter(finfo, 'C');
+        history_of('C', finfo, *vers->vn_rcs);
+    } else {
+        write_letter(finfo, 'M');
+        history_of('G', finfo, *vers->vn_rcs);
+    }
+    return 0;
+}
+
+int join_file(file_info *finfo, Vers_TS *vers) {
+    if (!vers->srcfile || vers->srcfile->path.empty())
+        return 0;
+    RCSNode *rcs = vers->srcfile;
+    auto rev_of = [&](const std::optional<std::string> &t, const std::optional<std::string> &d)
+        -> std::optional<std::string> {
+        return RCS_getversion(rcs, opt_c(t), opt_c(d), 1, nullptr);
+    };
+    std::optional<std::string> jrev1 = join_rev1, jdate1 = date_rev1;
+    std::optional<std::string> jrev2 = join_rev2, jdate2 = date_rev2;
+    if (!jrev2) {
+        jrev2 = jrev1;
+        jdate2 = jdate1;
+        jrev1.reset();
+        jdate1.reset();
+    }
+    std::optional<std::string> rev2 = rev_of(jrev2, jdate2);
+    std::optional<std::string> rev1;
+    if (jrev1) {
+        rev1 = rev_of(jrev1, jdate1);
+    } else if (vers->vn_rcs) {
+        if (!rev2)
+            return 0;
+        rev1 = gca(*vers->vn_rcs, *rev2);
+    }
+    auto alive = [&](const std::optional<std::string> &r) {
+        return r && !RCS_isdead(rcs, r->c_str());
+    };
+    auto with_date = [&](const char *plain, const char *dated) {
+        if (jdate2)
+            error(0, 0, dated, finfo->fullname, *jrev2, *jdate2);
+        else
+            error(0, 0, plain, finfo->fullname, *jrev2);
+    };
+
+    if (alive(rev2)) {
+        if ((vers->vn_user && *vers->vn_user == *rev2) || (rev1 && *rev1 == *rev2))
+            return 0;
+        if (alive(rev1) && vers->vn_user) {
+            std::string backup = make_backup(finfo, vers->vn_user.value_or(*rev1), "cannot remove %s");
+            int status;
+            bool copy = vers->options == "-kb" || wrap_merge_is_copy(finfo->file.c_str());
+            if (*vers->vn_user == *rev1 && copy) {
+                status = RCS_checkout(rcs, finfo->file.c_str(), rev2->c_str(), nullptr,
+                                      vers->options.c_str(), nullptr, nullptr, nullptr) == 0
+                             ? 0
+                             : 2;
+                xchmod(finfo->file.c_str(), 1);
+                write_letter(finfo, 'U');
+            } else if (!copy) {
+                status = RCS_merge(rcs, rcs->path.c_str(), finfo->file.c_str(),
+                                   vers->options.c_str(), rev1->c_str(), rev2->c_str());
+            } else {
+                status = RCS_checkout(rcs, finfo->file.c_str(), rev2->c_str(), nullptr,
+                                      vers->options.c_str(), nullptr, nullptr, nullptr) == 0
+                             ? 0
+                             : 2;
+                xchmod(finfo->file.c_str(), 1);
+                nonmergeable_warnings(finfo, *rev2, backup);
+                write_letter(finfo, 'C');
+            }
+            if (status != 0 && status != 1) {
+                error(0, status == -1 ? errno : 0, "could not merge revision %s of %s", *rev2,
+                      finfo->fullname);
+                error(status == -1 ? 1 : 0, 0, "restoring %s from backup file %s",
+                      finfo->fullname, backup);
+                rename(backup.c_str(), finfo->file.c_str());
+                return 1;
+            }
+            // Every successful merge is recorded; a conflict also marks the
+            // entry.
+            opt_str conflict;
+            if (status != 0) {
+                last_register_time = time(nullptr);
+                conflict = time_stamp(finfo->file.c_str());
+            }
+            Register(finfo->entries, finfo->file, vers->vn_rcs.value_or("0"), "Result of merge",
+                     vers->options, vers->tag, vers->date, conflict);
+            return 0;
+        }
+        if (alive(rev1) && !vers->vn_user) {
+            with_date("file %s does not exist, but is present in revision %s",
+                      "file %s does not exist, but is present in revision %s as of %s");
+            return 0;
+        }
+        if (!vers->vn_user) {
+            // Added between the two revisions; an unversioned file of that
+            // name is never overwritten.
+            if (isfile(finfo->file.c_str())) {
+                error(0, 0, "move away %s; it is in the way", finfo->fullname);
+                write_letter(finfo, 'C');
+                return 1;
+            }
+            options.reset();
+            Vers_TS *xvers = Version_TS(finfo, vers->options.c_str(), opt_c(jrev2), opt_c(jdate2),
+                                        1, 0);
+            int r = checkout_file(finfo, xvers, 1, 0, 1);
+            freevers_ts(&xvers);
+            return r;
+        }
+        with_date("file %s exists, but has been added in revision %s",
+                  "file %s exists, but has been added in revision %s as of %s");
+        return 0;
+    }
+
+    if (alive(rev1) && vers->vn_user && (*vers->vn_user)[0] != '-' &&
+        !(vers->vn_rcs && RCS_isdead(rcs, vers->vn_rcs->c_str()))) {
+        bool unchanged = !vers->ts_user || (vers->ts_rcs && *vers->ts_user == *vers->ts_rcs);
+        if (*vers->vn_user != "0" && unchanged) {
+            if (!join_rev2 && *rev1 != *vers->vn_user) {
+                with_date("file %s has been modified, but has been removed in revision %s",
+                          "file %s has been modified, but has been removed in revision %s as of %s");
+                return 0;
+            }
+            Register(finfo->entries, finfo->file, "-" + *vers->vn_user, vers->ts_rcs.value_or(""),
+                     vers->options, vers->tag, vers->date, vers->ts_conflict);
+            if (!noexec && unlink(finfo->file.c_str()) != 0 && errno != ENOENT)
+                error(0, errno, "cannot remove file %s", finfo->fullname);
+            if (!really_quiet)
+                error(0, 0, "scheduling %s for removal", finfo->fullname);
+            return 0;
+        }
+        with_date("file %s is locally modified, but has been removed in revision %s",
+                  "file %s is locally modified, but has been removed in revision %s as of %s");
+    }
+    return 0;
+}
