@@ -81,6 +81,22 @@ TEST(DiffEdStyle, DotLinesAndForwardOrder) {
     EXPECT_NE(r.errors.find("No newline at end of file"), std::string::npos);
 }
 
+TEST(DiffEdStyle, DifferenceOnlyInFinalNewlineIsTrouble) {
+    // Ed scripts compare such lines as equal, yet cannot express the
+    // missing line feed: the files must not pass as identical.
+    for (const char *style : {"-e", "-f"}) {
+        Scratch s;
+        std::string with = s.file("with", "x\na\n"), without = s.file("without", "x\na");
+        for (const auto &[a, b] : {std::pair{with, without}, std::pair{without, with}}) {
+            EngineRun r = run_diff({style, a, b});
+            EXPECT_EQ(r.status, 2) << style;
+            EXPECT_EQ(r.out, "") << style;
+            EXPECT_EQ(r.errors, "No newline at end of file " + without + "\n") << style;
+        }
+        EXPECT_EQ(run_diff({style, with, with}).status, 0) << style;
+    }
+}
+
 TEST(DiffMergedStyle, IfdefAndFormats) {
     EXPECT_EQ(diff_texts("a\nb\nc\n", "a\nB\nc\n", {"-D", "NEW"}).out,
               "a\n#ifndef NEW\nb\n#else /* NEW */\nB\n#endif /* NEW */\nc\n");
