@@ -117,6 +117,19 @@ TEST(DiffSideBySide, Columns) {
               "old\t\t   |\tnew\n");
 }
 
+TEST(DiffSideBySide, MissingFinalNewline) {
+    // The gutter says which side lacks the line feed; a line feed ends the
+    // output line only when one of the two lines had it.
+    const std::vector<std::string> w40 = {"-y", "-W", "40"};
+    EXPECT_EQ(diff_texts("a\n", "a", w40).out, "a\t\t   /\ta\n");
+    EXPECT_EQ(diff_texts("a", "a\n", w40).out, "a\t\t   \\\ta\n");
+    EXPECT_EQ(diff_texts("old", "new\n", w40).out, "old\t\t   \\\tnew\n");
+    EXPECT_EQ(diff_texts("s\nx", "s\ny", w40).out, "s\t\t\ts\nx\t\t   |\ty");
+    EXPECT_EQ(diff_texts("", "a", w40).out, "\t\t   >\ta");
+    EXPECT_EQ(diff_texts("a", "", w40).out, "a\t\t   <");
+    EXPECT_EQ(diff_texts("a", "a", w40).out, "a\t\t\ta");
+}
+
 TEST(DiffAnswers, IdenticalBinaryBriefAndIgnoring) {
     EngineRun same = diff_texts("a\n", "a\n");
     EXPECT_EQ(same.status, 0);
