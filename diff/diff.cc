@@ -132,7 +132,10 @@ int diff_2_files(Context &cx, MessageQueue &messages) {
         print_always = !o.suppress_common;
     if (changes || print_always)
         print_script(cx);
-    if (changes && (o.style == OUTPUT_ED || o.style == OUTPUT_FORWARD_ED)) {
+    // Ed scripts cannot express a missing final line feed, and their
+    // comparison does not see it either: two files differing only there
+    // are trouble, not identical.
+    if (o.style == OUTPUT_ED || o.style == OUTPUT_FORWARD_ED) {
         for (const FileData *f : {&a, &b})
             if (f->missing_newline) {
                 cx.error("No newline at end of file %s", f->name.c_str());

@@ -19,6 +19,15 @@ Geometry geometry(const Options &o) {
     return {static_cast<size_t>(half), static_cast<size_t>(half ? off : w)};
 }
 
+// Line `i` as the file holds it: a final line feed appended in memory is
+// dropped, so the gutter mark and the line end see the line as it is.
+std::string_view line_as_read(const FileData &f, size_t i) {
+    std::string_view l = f.line(i);
+    if (f.last_line_incomplete(i))
+        l.remove_suffix(1);
+    return l;
+}
+
 class Sdiff {
   public:
     explicit Sdiff(Printer &p) : p_(p), o_(p.cx.opt), g_(geometry(p.cx.opt)) {}
@@ -133,22 +142,22 @@ void common_lines(Printer &p, Sdiff &sd, size_t b0, size_t e0, size_t b1, size_t
     const FileData &a = p.cx.files[0], &b = p.cx.files[1];
     if (o.left_column) {
         for (size_t i = b0; i < e0; ++i) {
-            std::string_view l = a.line(i);
+            std::string_view l = line_as_read(a, i);
             sd.line(&l, '(', nullptr);
         }
         return;
     }
     size_t i = b0, j = b1;
     for (; i < e0 && j < e1; ++i, ++j) {
-        std::string_view l = a.line(i), r = b.line(j);
+        std::string_view l = line_as_read(a, i), r = line_as_read(b, j);
         sd.line(&l, ' ', &r);
     }
     for (; j < e1; ++j) {
-        std::string_view r = b.line(j);
+        std::string_view r = line_as_read(b, j);
         sd.line(nullptr, ')', &r);
     }
     for (; i < e0; ++i) {
-        std::string_view l = a.line(i);
+        std::string_view l = line_as_read(a, i);
         sd.line(&l, '(', nullptr);
     }
 }
@@ -171,15 +180,16 @@ void print_sdiff(Printer &p) {
         size_t i = 0, j = 0;
         if (c.deleted && c.inserted)
             for (; i < c.deleted && j < c.inserted; ++i, ++j) {
-                std::string_view l = a.line(c.line0 + i), r = b.line(c.line1 + j);
+                std::string_view l = line_as_read(a, c.line0 + i);
+                std::string_view r = line_as_read(b, c.line1 + j);
                 sd.line(&l, '|', &r);
             }
         for (; j < c.inserted; ++j) {
-            std::string_view r = b.line(c.line1 + j);
+            std::string_view r = line_as_read(b, c.line1 + j);
             sd.line(nullptr, '>', &r);
         }
         for (; i < c.deleted; ++i) {
-            std::string_view l = a.line(c.line0 + i);
+            std::string_view l = line_as_read(a, c.line0 + i);
             sd.line(&l, '<', nullptr);
         }
         next0 = c.line0 + c.deleted;

@@ -81,6 +81,22 @@ TEST(DiffEdStyle, DotLinesAndForwardOrder) {
     EXPECT_NE(r.errors.find("No newline at end of file"), std::string::npos);
 }
 
+TEST(DiffEdStyle, DifferenceOnlyInFinalNewlineIsTrouble) {
+    // Ed scripts compare such lines as equal, yet cannot express the
+    // missing line feed: the files must not pass as identical.
+    for (const char *style : {"-e", "-f"}) {
+        Scratch s;
+        std::string with = s.file("with", "x\na\n"), without = s.file("without", "x\na");
+        for (const auto &[a, b] : {std::pair{with, without}, std::pair{without, with}}) {
+            EngineRun r = run_diff({style, a, b});
+            EXPECT_EQ(r.status, 2) << style;
+            EXPECT_EQ(r.out, "") << style;
+            EXPECT_EQ(r.errors, "No newline at end of file " + without + "\n") << style;
+        }
+        EXPECT_EQ(run_diff({style, with, with}).status, 0) << style;
+    }
+}
+
 TEST(DiffMergedStyle, IfdefAndFormats) {
     EXPECT_EQ(diff_texts("a\nb\nc\n", "a\nB\nc\n", {"-D", "NEW"}).out,
               "a\n#ifndef NEW\nb\n#else /* NEW */\nB\n#endif /* NEW */\nc\n");
@@ -99,6 +115,19 @@ TEST(DiffSideBySide, Columns) {
     EXPECT_EQ(r.out, "same\t\t\tsame\nold\t\t   |\tnew\n\t\t   >\tmore\n");
     EXPECT_EQ(diff_texts("same\nold\n", "same\nnew\n", {"-y", "-W", "40", "--suppress-common-lines"}).out,
               "old\t\t   |\tnew\n");
+}
+
+TEST(DiffSideBySide, MissingFinalNewline) {
+    // The gutter says which side lacks the line feed; a line feed ends the
+    // output line only when one of the two lines had it.
+    const std::vector<std::string> w40 = {"-y", "-W", "40"};
+    EXPECT_EQ(diff_texts("a\n", "a", w40).out, "a\t\t   /\ta\n");
+    EXPECT_EQ(diff_texts("a", "a\n", w40).out, "a\t\t   \\\ta\n");
+    EXPECT_EQ(diff_texts("old", "new\n", w40).out, "old\t\t   \\\tnew\n");
+    EXPECT_EQ(diff_texts("s\nx", "s\ny", w40).out, "s\t\t\ts\nx\t\t   |\ty");
+    EXPECT_EQ(diff_texts("", "a", w40).out, "\t\t   >\ta");
+    EXPECT_EQ(diff_texts("a", "", w40).out, "a\t\t   <");
+    EXPECT_EQ(diff_texts("a", "a", w40).out, "a\t\t\ta");
 }
 
 TEST(DiffAnswers, IdenticalBinaryBriefAndIgnoring) {
