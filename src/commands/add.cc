@@ -291,9 +291,13 @@ int add(int argc, char **argv) {
                 std::vector<char *> av{names[0].data(), nullptr};
                 Entries_Close(entries);
                 entries = nullptr;
-                int r = do_update(1, av.data(), nullptr, nullptr, nullptr, 1, 1, 0,
-                                  0, 0, 0, WHICH_LOCAL | WHICH_REPOSITORY | WHICH_ATTIC, nullptr,
-                                  nullptr, finfo.update_dir.empty() ? nullptr : finfo.update_dir.c_str());
+                int r = do_update(
+                    {.argc = 1,
+                     .argv = av.data(),
+                     .local = 1,
+                     .which = WHICH_LOCAL | WHICH_REPOSITORY | WHICH_ATTIC,
+                     .preload_update_dir =
+                         finfo.update_dir.empty() ? nullptr : finfo.update_dir.c_str()});
                 if (r != 0) {
                     error(0, 0, "could not resurrect %s", full);
                     this_err = 1;

@@ -75,6 +75,12 @@ int annotate(int argc, char **argv) {
     }
     if (req.tag)
         tag_check_valid(req.tag->c_str(), argc, argv, local, 0, nullptr);
-    return start_recursion(annotate_fileproc, nullptr, nullptr, nullptr, &req, argc, argv, local,
-                           WHICH_LOCAL, 0, 1, nullptr, 1);
+    return start_recursion({.fileproc = annotate_fileproc,
+                            .callerdat = &req,
+                            .argc = argc,
+                            .argv = argv,
+                            .local = local,
+                            .which = WHICH_LOCAL,
+                            .readlock = 1,
+                            .dosrcs = 1});
 }

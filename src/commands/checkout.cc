@@ -324,9 +324,18 @@ int checkout_proc(int argc, char **argv, const char *where_orig, const char *mwh
         if (!pipeout)
             history_write(m_type == CHECKOUT ? 'O' : 'E', preload_update_dir.c_str(),
                           history_name.c_str(), omodule, repository.c_str());
-        err = do_update(0, nullptr, opt_c(options), opt_c(tag), opt_c(date), force_tag_match, 0, 1,
-                        aflag, checkout_prune_dirs, pipeout, which, opt_c(join_rev1),
-                        opt_c(join_rev2), preload_update_dir.c_str());
+        err = do_update({.options = options,
+                         .tag = tag,
+                         .date = date,
+                         .force_tag_match = force_tag_match,
+                         .build_dirs = 1,
+                         .aflag = aflag,
+                         .prune_dirs = checkout_prune_dirs,
+                         .pipeout = pipeout,
+                         .which = which,
+                         .join_rev1 = join_rev1,
+                         .join_rev2 = join_rev2,
+                         .preload_update_dir = preload_update_dir.c_str()});
     } else {
         std::vector<std::string> names = files;
         if (names.empty()) {
@@ -354,10 +363,21 @@ int checkout_proc(int argc, char **argv, const char *where_orig, const char *mwh
         for (auto &n : names)
             av.push_back(n.data());
         av.push_back(nullptr);
-        err = do_update(static_cast<int>(names.size()), av.data(), opt_c(options), opt_c(tag),
-                        opt_c(date), force_tag_match, local_specified, 1, aflag,
-                        checkout_prune_dirs, pipeout, which, opt_c(join_rev1), opt_c(join_rev2),
-                        preload_update_dir.c_str());
+        err = do_update({.argc = static_cast<int>(names.size()),
+                         .argv = av.data(),
+                         .options = options,
+                         .tag = tag,
+                         .date = date,
+                         .force_tag_match = force_tag_match,
+                         .local = local_specified,
+                         .build_dirs = 1,
+                         .aflag = aflag,
+                         .prune_dirs = checkout_prune_dirs,
+                         .pipeout = pipeout,
+                         .which = which,
+                         .join_rev1 = join_rev1,
+                         .join_rev2 = join_rev2,
+                         .preload_update_dir = preload_update_dir.c_str()});
     }
     (void)dirname;
     return err;

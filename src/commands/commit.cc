@@ -70,6 +70,7 @@ int use_editor = 1;
 int force_ci = 0;
 int run_module_prog = 1;
 std::optional<std::string> sbranch;
+time_t last_register_time = 0;
 
 const char *opt_c(const std::optional<std::string> &s) { return s ? s->c_str() : nullptr; }
 
@@ -584,8 +585,7 @@ void note_registration(const file_info *finfo) {
     if (finfo->entries)
         if (const Entnode *e = entries_find(finfo->entries, finfo->file))
             stamp = e->timestamp;
-    update_state::last_register_time =
-        std::max(update_state::last_register_time, register_second(stamp));
+    last_register_time = std::max(last_register_time, register_second(stamp));
 }
 
 int commit_fileproc(void *, file_info *finfo) {
@@ -804,18 +804,32 @@ int commit(int argc, char **argv) {
         write_dirtag = saved_tag;
     wrap_setup();
     lock_tree_for_write(argc, argv, local, aflag);
-    int err = start_recursion(check_fileproc, check_filesdoneproc, check_direntproc, nullptr,
-                              nullptr, argc, argv, local, WHICH_LOCAL, aflag, 0, nullptr, 1);
+    int err = start_recursion({.fileproc = check_fileproc,
+                               .filesdoneproc = check_filesdoneproc,
+                               .direntproc = check_direntproc,
+                               .argc = argc,
+                               .argv = argv,
+                               .local = local,
+                               .which = WHICH_LOCAL,
+                               .aflag = aflag,
+                               .dosrcs = 1});
     if (err) {
         Lock_Cleanup();
         error(1, 0, "correct above errors first!");
     }
     if (!noexec)
-        err = start_recursion(commit_fileproc, commit_filesdoneproc, commit_direntproc,
-                              commit_dirleaveproc, nullptr, argc, argv, local, WHICH_LOCAL, aflag,
-                              0, nullptr, 1);
+        err = start_recursion({.fileproc = commit_fileproc,
+                               .filesdoneproc = commit_filesdoneproc,
+                               .direntproc = commit_direntproc,
+                               .dirleaveproc = commit_dirleaveproc,
+                               .argc = argc,
+                               .argv = argv,
+                               .local = local,
+                               .which = WHICH_LOCAL,
+                               .aflag = aflag,
+                               .dosrcs = 1});
     Lock_Cleanup();
     dellist(&mulist);
-    wait_past_second(update_state::last_register_time);
+    wait_past_second(last_register_time);
     return err;
 }

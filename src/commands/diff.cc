@@ -435,7 +435,14 @@ int diff(int argc, char **argv) {
     int which = WHICH_LOCAL;
     if (req.rev1 || req.date1)
         which |= WHICH_REPOSITORY | WHICH_ATTIC;
-    start_recursion(diff_fileproc, nullptr, diff_dirproc, nullptr, &req, argc, argv, local, which,
-                    0, 1, nullptr, 1);
+    start_recursion({.fileproc = diff_fileproc,
+                     .direntproc = diff_dirproc,
+                     .callerdat = &req,
+                     .argc = argc,
+                     .argv = argv,
+                     .local = local,
+                     .which = which,
+                     .readlock = 1,
+                     .dosrcs = 1});
     return req.diff_errors;
 }

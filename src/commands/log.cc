@@ -499,6 +499,13 @@ int jollog(int argc, char **argv) {
     auto me = std::find(ld.authorlist.begin(), ld.authorlist.end(), "@@MYSELF");
     if (me != ld.authorlist.end())
         *me = getcaller();
-    return start_recursion(log_fileproc, nullptr, log_dirproc, nullptr, &ld, argc, argv, local,
-                           WHICH_LOCAL | WHICH_REPOSITORY | WHICH_ATTIC, 0, 1, nullptr, 1);
+    return start_recursion({.fileproc = log_fileproc,
+                            .direntproc = log_dirproc,
+                            .callerdat = &ld,
+                            .argc = argc,
+                            .argv = argv,
+                            .local = local,
+                            .which = WHICH_LOCAL | WHICH_REPOSITORY | WHICH_ATTIC,
+                            .readlock = 1,
+                            .dosrcs = 1});
 }

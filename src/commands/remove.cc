@@ -99,8 +99,15 @@ int jolremove(int argc, char **argv) {
         error(0, 0, "removing from a remote repository is not available yet");
         return 1;
     }
-    int err = start_recursion(remove_fileproc, nullptr, remove_dirproc, nullptr, &st, argc, argv,
-                              local, WHICH_LOCAL, 0, 1, nullptr, 1);
+    int err = start_recursion({.fileproc = remove_fileproc,
+                               .direntproc = remove_dirproc,
+                               .callerdat = &st,
+                               .argc = argc,
+                               .argv = argv,
+                               .local = local,
+                               .which = WHICH_LOCAL,
+                               .readlock = 1,
+                               .dosrcs = 1});
     if (st.removed_files && !quiet)
         error(0, 0, "use '%s commit' to remove %s permanently", program_name,
               st.removed_files == 1 ? "this file" : "these files");

@@ -211,16 +211,30 @@ int rtag_proc(int argc, char **argv, const char *, const char *, const char *mfi
     }
 
     const char *preload = update_dir.empty() ? nullptr : update_dir.c_str();
-    int err = start_recursion(tagging::check_fileproc, tagging::check_filesdoneproc,
-                              rtag_check_dirproc, nullptr, nullptr, nargs, args.data(), local,
-                              which, 0, 1, preload, 1);
+    int err = start_recursion({.fileproc = tagging::check_fileproc,
+                               .filesdoneproc = tagging::check_filesdoneproc,
+                               .direntproc = rtag_check_dirproc,
+                               .argc = nargs,
+                               .argv = args.data(),
+                               .local = local,
+                               .which = which,
+                               .readlock = 1,
+                               .update_preload = preload,
+                               .dosrcs = 1});
     if (err) {
         tagging::clear_collected();
         error(1, 0, "correct the above errors first!");
     }
     // No read locks in the writing pass (see tag).
-    err = start_recursion(rtag_fileproc, tagging::tag_filesdoneproc, rtag_dirproc, nullptr,
-                          nullptr, nargs, args.data(), local, which, 0, 0, preload, 0);
+    err = start_recursion({.fileproc = rtag_fileproc,
+                           .filesdoneproc = tagging::tag_filesdoneproc,
+                           .direntproc = rtag_dirproc,
+                           .argc = nargs,
+                           .argv = args.data(),
+                           .local = local,
+                           .which = which,
+                           .update_preload = preload,
+                           .dosrcs = 0});
     tagging::clear_collected();
     return err;
 }

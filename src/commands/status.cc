@@ -174,6 +174,13 @@ int jolstatus(int argc, char **argv) {
         error(0, 0, "status of a remote repository is not available yet");
         return 1;
     }
-    return start_recursion(status_fileproc, nullptr, status_dirproc, nullptr, &long_format, argc,
-                           argv, local, WHICH_LOCAL, 0, 1, nullptr, 1);
+    return start_recursion({.fileproc = status_fileproc,
+                            .direntproc = status_dirproc,
+                            .callerdat = &long_format,
+                            .argc = argc,
+                            .argv = argv,
+                            .local = local,
+                            .which = WHICH_LOCAL,
+                            .readlock = 1,
+                            .dosrcs = 1});
 }

@@ -150,9 +150,14 @@ int joltag(int argc, char **argv) {
 
     // Permission first: nothing is written unless every directory's
     // taginfo filters agree.
-    int err = start_recursion(tagging::check_fileproc, tagging::check_filesdoneproc, nullptr,
-                              nullptr, nullptr, argc, argv, opts.local, WHICH_LOCAL, 0, 1,
-                              nullptr, 1);
+    int err = start_recursion({.fileproc = tagging::check_fileproc,
+                               .filesdoneproc = tagging::check_filesdoneproc,
+                               .argc = argc,
+                               .argv = argv,
+                               .local = opts.local,
+                               .which = WHICH_LOCAL,
+                               .readlock = 1,
+                               .dosrcs = 1});
     if (err) {
         tagging::clear_collected();
         error(1, 0, "correct the above errors first!");
@@ -160,8 +165,14 @@ int joltag(int argc, char **argv) {
     // Without read locks: the write lock of a directory waits for readers,
     // and this process must not wait for itself. Archives are read only
     // once their directory is locked.
-    err = start_recursion(tag_fileproc, tagging::tag_filesdoneproc, tag_dirproc, nullptr, nullptr,
-                          argc, argv, opts.local, WHICH_LOCAL, 0, 0, nullptr, 0);
+    err = start_recursion({.fileproc = tag_fileproc,
+                           .filesdoneproc = tagging::tag_filesdoneproc,
+                           .direntproc = tag_dirproc,
+                           .argc = argc,
+                           .argv = argv,
+                           .local = opts.local,
+                           .which = WHICH_LOCAL,
+                           .dosrcs = 0});
     tagging::clear_collected();
     return err;
 }

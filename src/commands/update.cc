@@ -31,28 +31,7 @@
 #include "src/wc/vers_ts.h"
 #include "src/wc/wrapper.h"
 
-namespace update_state {
-std::optional<std::string> options;
-std::optional<std::string> tag;
-std::optional<std::string> date;
-int aflag = 0;
-int toss_local_changes = 0;
-int force_tag_match = 1;
-int update_build_dirs = 0;
-int update_prune_dirs = 0;
-int pipeout = 0;
-std::optional<std::string> join_rev1, join_rev2, date_rev1, date_rev2;
-time_t last_register_time = 0;
-}  // namespace update_state
-
-using namespace update_state;
-
 namespace {
-
-int rewrite_tag = 0;
-int nonbranch = 0;
-std::optional<std::string> tag_update_dir;
-List *ignlist = nullptr;
 
 const char *opt_c(const std::optional<std::string> &s) { return s ? s->c_str() : nullptr; }
 
@@ -92,16 +71,18 @@ bool conflict_resolved(const file_info *finfo, const Vers_TS *vers) {
     return changed && !file_has_markers(finfo->file.c_str(), finfo->fullname.c_str());
 }
 
-int update_fileproc(void *, file_info *finfo) {
+int update_fileproc(void *callerdat, file_info *finfo) {
+    UpdateRun &run = *static_cast<UpdateRun *>(callerdat);
+    const UpdateRequest &req = run.req;
     Vers_TS *vers = nullptr;
-    Ctype status = Classify_File(finfo, opt_c(tag), opt_c(date), opt_c(options), force_tag_match,
-                                 aflag, &vers, pipeout);
-    if (rewrite_tag && tag && finfo->rcs && vers->vn_rcs &&
-        !RCS_nodeisbranch(finfo->rcs, tag->c_str()))
-        nonbranch = 1;
+    Ctype status = Classify_File(finfo, opt_c(req.tag), opt_c(req.date), opt_c(req.options),
+                                 req.force_tag_match, req.aflag, &vers, req.pipeout);
+    if (run.rewrite_tag && req.tag && finfo->rcs && vers->vn_rcs &&
+        !RCS_nodeisbranch(finfo->rcs, req.tag->c_str()))
+        run.nonbranch = 1;
 
     int retval = 0;
-    if (pipeout) {
+    if (req.pipeout) {
         switch (status) {
         case T_UNKNOWN:
         case T_ADDED:
@@ -109,7 +90,7 @@ int update_fileproc(void *, file_info *finfo) {
         case T_CONFLICT: retval = 1; break;
         default:
             if (vers->vn_rcs && vers->srcfile && !RCS_isdead(vers->srcfile, vers->vn_rcs->c_str()))
-                retval = checkout_file(finfo, vers, 0, 0, 0);
+                retval = checkout_file(run, finfo, vers, 0, 0, 0);
             break;
         }
     } else {
@@ -121,25 +102,25 @@ int update_fileproc(void *, file_info *finfo) {
             retval = 1;
             break;
         case T_NEEDS_MERGE:
-            if (toss_local_changes) {
+            if (req.toss_local_changes) {
                 // -C promises clean copies: a file that is behind as well as
                 // modified is replaced too, after a backup.
                 std::string backup =
                     backup_file(finfo->file.c_str(), vers->vn_user.value_or("").c_str());
                 if (!really_quiet && !server_active)
                     jol_output("(Locally modified " + finfo->file + " moved to " + backup + ")\n");
-                retval = checkout_file(finfo, vers, 0, 0, 1);
+                retval = checkout_file(run, finfo, vers, 0, 0, 1);
             } else {
-                retval = merge_file(finfo, vers);
+                retval = merge_file(run, finfo, vers);
             }
             break;
         case T_MODIFIED:
-            if (toss_local_changes) {
+            if (req.toss_local_changes) {
                 std::string backup =
                     backup_file(finfo->file.c_str(), vers->vn_user.value_or("").c_str());
                 if (!really_quiet && !server_active)
                     jol_output("(Locally modified " + finfo->file + " moved to " + backup + ")\n");
-                retval = checkout_file(finfo, vers, 0, 0, 1);
+                retval = checkout_file(run, finfo, vers, 0, 0, 1);
             } else if (vers->ts_conflict) {
                 if (conflict_resolved(finfo, vers)) {
                     Register(finfo->entries, finfo->file, vers->vn_rcs.value_or(""),
@@ -155,7 +136,7 @@ int update_fileproc(void *, file_info *finfo) {
             }
             break;
         case T_PATCH:
-        case T_CHECKOUT: retval = checkout_file(finfo, vers, 0, 0, 1); break;
+        case T_CHECKOUT: retval = checkout_file(run, finfo, vers, 0, 0, 1); break;
         case T_ADDED: write_letter(finfo, 'A'); break;
         case T_REMOVED: write_letter(finfo, 'R'); break;
         case T_REMOVE_ENTRY: retval = scratch_file(finfo); break;
@@ -167,22 +148,25 @@ int update_fileproc(void *, file_info *finfo) {
     }
     // A join that could not be done (a file in the way) is an error of
     // the update.
-    if (retval == 0 && joining())
-        retval = join_file(finfo, vers);
-    if (ignlist)
-        addlist(&ignlist, finfo->file);
+    if (retval == 0 && run.joining())
+        retval = join_file(run, finfo, vers);
+    if (run.ignlist)
+        addlist(&run.ignlist, finfo->file);
     freevers_ts(&vers);
     return retval;
 }
 
-int update_filesdone_proc(void *, int err, const char *, const char *update_dir, List *entries) {
-    if (rewrite_tag) {
-        WriteTag(nullptr, tag, date, nonbranch, update_dir, recursion_repository());
-        rewrite_tag = 0;
+int update_filesdone_proc(void *callerdat, int err, const char *, const char *update_dir,
+                          List *entries) {
+    UpdateRun &run = *static_cast<UpdateRun *>(callerdat);
+    if (run.rewrite_tag) {
+        WriteTag(nullptr, run.req.tag, run.req.date, run.nonbranch, update_dir,
+                 recursion_repository());
+        run.rewrite_tag = 0;
     }
-    if (ignlist) {
-        ignore_files(ignlist, entries, update_dir, update_ignproc);
-        dellist(&ignlist);
+    if (run.ignlist) {
+        ignore_files(run.ignlist, entries, update_dir, update_ignproc);
+        dellist(&run.ignlist);
     }
     if (command_name == "export") {
         if (isdir("JOL") && !noexec) {
@@ -198,22 +182,24 @@ int update_filesdone_proc(void *, int err, const char *, const char *update_dir,
             if (rmdir("JOL") != 0 && errno != ENOENT)
                 error(0, errno, "cannot remove %s directory", "JOL");
         }
-    } else if (!server_active && !pipeout && isdir("JOL") && !isfile("JOL/Root")) {
+    } else if (!server_active && !run.req.pipeout && isdir("JOL") && !isfile("JOL/Root")) {
         const std::string &root = current_root ? *current_root : JOLroot_original;
         Create_Root(nullptr, root.c_str());
     }
     return err;
 }
 
-Dtype update_dirent_proc(void *, const char *dir, const char *repository, const char *update_dir,
-                         List *entries) {
+Dtype update_dirent_proc(void *callerdat, const char *dir, const char *repository,
+                         const char *update_dir, List *entries) {
+    UpdateRun &run = *static_cast<UpdateRun *>(callerdat);
+    const UpdateRequest &req = run.req;
     if (ignore_directory(update_dir)) {
         if (!quiet)
             error(0, 0, "Ignoring %s", update_dir);
         return R_SKIP_ALL;
     }
     if (!isdir(dir)) {
-        if (!update_build_dirs)
+        if (!req.build_dirs)
             return R_SKIP_ALL;
         if (!server_active && !isdir(repository))
             return R_SKIP_ALL;
@@ -221,49 +207,50 @@ Dtype update_dirent_proc(void *, const char *dir, const char *repository, const 
             error(0, 0, "New directory `%s' -- ignored", update_dir);
             return R_SKIP_ALL;
         }
-        opt_str dtag = tag, ddate = date;
-        if (!tag && !date && !aflag) {
+        opt_str dtag = req.tag, ddate = req.date;
+        if (!req.tag && !req.date && !req.aflag) {
             int nb = 0;
             ParseTag(&dtag, &ddate, &nb);
             if (dtag || ddate)
-                tag_update_dir = update_dir;
+                run.tag_update_dir = update_dir;
         }
         if (mkdir(dir, 0777) != 0)
             error(1, errno, "cannot make directory %s", dir);
         Create_Admin(dir, update_dir, repository, dtag, ddate, 0, 0, 1);
-        rewrite_tag = 1;
-        nonbranch = 0;
+        run.rewrite_tag = 1;
+        run.nonbranch = 0;
         Subdir_Register(entries, nullptr, dir);
     } else if (!isdir((std::string(dir) + "/JOL").c_str())) {
-        if (!pipeout)
+        if (!req.pipeout)
             return R_SKIP_ALL;
     }
-    if (!pipeout) {
-        if (update_build_dirs) {
+    if (!req.pipeout) {
+        if (req.build_dirs) {
             std::string st = std::string(dir) + "/JOL/Entries.Static";
             if (unlink(st.c_str()) != 0 && errno != ENOENT)
                 error(1, errno, "cannot remove file %s", st);
         }
-        if (aflag || tag || date) {
-            WriteTag(dir, tag, date, 0, update_dir, repository);
-            rewrite_tag = 1;
-            nonbranch = 0;
+        if (req.aflag || req.tag || req.date) {
+            WriteTag(dir, req.tag, req.date, 0, update_dir, repository);
+            run.rewrite_tag = 1;
+            run.nonbranch = 0;
         }
-        dellist(&ignlist);
-        ignlist = getlist();
+        dellist(&run.ignlist);
+        run.ignlist = getlist();
     }
     if (!quiet)
         error(0, 0, "Updating %s", update_dir);
     return R_PROCESS;
 }
 
-int update_dirleave_proc(void *, const char *dir, int err, const char *update_dir,
+int update_dirleave_proc(void *callerdat, const char *dir, int err, const char *update_dir,
                          List *entries) {
-    dellist(&ignlist);
-    if (tag_update_dir && *tag_update_dir == update_dir) {
-        tag_update_dir.reset();
+    UpdateRun &run = *static_cast<UpdateRun *>(callerdat);
+    dellist(&run.ignlist);
+    if (run.tag_update_dir && *run.tag_update_dir == update_dir) {
+        run.tag_update_dir.reset();
     }
-    if (err == 0 && !pipeout && !noexec && isfile("JOL/Update.prog")) {
+    if (err == 0 && !run.req.pipeout && !noexec && isfile("JOL/Update.prog")) {
         FILE *fp = std::fopen("JOL/Update.prog", "r");
         if (fp) {
             std::string line;
@@ -289,7 +276,7 @@ int update_dirleave_proc(void *, const char *dir, int err, const char *update_di
         return err;
     if (chdir("..") != 0)
         error(1, errno, "cannot change to the parent of %s", dir);
-    if (update_prune_dirs && isemptydir(dir, 0)) {
+    if (run.req.prune_dirs && isemptydir(dir, 0)) {
         std::string jol = std::string(dir) + "/JOL";
         std::vector<std::string> names;
         if (DIR *d = opendir(jol.c_str())) {
@@ -322,8 +309,6 @@ void write_letter(const file_info *finfo, char letter) {
     if (letter == 'U')
         jol_output_tagged("-updated", nullptr);
 }
-
-int joining() { return join_rev1.has_value(); }
 
 int isemptydir(const char *dir, int might_not_exist) {
     DIR *d = opendir(dir);
@@ -375,24 +360,12 @@ int isemptydir(const char *dir, int might_not_exist) {
     return empty;
 }
 
-int do_update(int argc, char **argv, const char *xoptions, const char *xtag, const char *xdate,
-              int xforce, int local, int xbuild, int xaflag, int xprune, int xpipeout, int which,
-              const char *xjoin_rev1, const char *xjoin_rev2, const char *preload_update_dir) {
-    options = xoptions ? opt_str(xoptions) : std::nullopt;
-    tag = xtag ? opt_str(xtag) : std::nullopt;
-    date = xdate ? opt_str(xdate) : std::nullopt;
-    force_tag_match = xforce;
-    update_build_dirs = xbuild;
-    aflag = xaflag;
-    update_prune_dirs = xprune;
-    pipeout = xpipeout;
-    auto split_join = [](const char *j, std::optional<std::string> &rev,
-                         std::optional<std::string> &d) {
-        rev.reset();
-        d.reset();
+int do_update(const UpdateRequest &req) {
+    UpdateRun run{.req = req, .rewrite_tag = req.rewrite_tag};
+    auto split_join = [](const opt_str &j, opt_str &rev, opt_str &d) {
         if (!j)
             return;
-        std::string s = j;
+        std::string s = *j;
         size_t colon = s.find(':');
         if (colon != std::string::npos) {
             d = date_option(s.c_str() + colon + 1);
@@ -400,16 +373,26 @@ int do_update(int argc, char **argv, const char *xoptions, const char *xtag, con
         }
         rev = s;
     };
-    split_join(xjoin_rev1, join_rev1, date_rev1);
-    split_join(xjoin_rev2, join_rev2, date_rev2);
+    split_join(req.join_rev1, run.join_rev1, run.date_rev1);
+    split_join(req.join_rev2, run.join_rev2, run.date_rev2);
 
-    last_register_time = 0;
-    int err = start_recursion(update_fileproc, update_filesdone_proc, update_dirent_proc,
-                              update_dirleave_proc, nullptr, argc, argv, local, which, aflag, 1,
-                              preload_update_dir, 1);
+    int err = start_recursion({.fileproc = update_fileproc,
+                               .filesdoneproc = update_filesdone_proc,
+                               .direntproc = update_dirent_proc,
+                               .dirleaveproc = update_dirleave_proc,
+                               .callerdat = &run,
+                               .argc = req.argc,
+                               .argv = req.argv,
+                               .local = req.local,
+                               .which = req.which,
+                               .aflag = req.aflag,
+                               .readlock = 1,
+                               .update_preload = req.preload_update_dir,
+                               .dosrcs = 1});
+    dellist(&run.ignlist);
     // A file changed again within the second of its registration would
     // keep a matching time stamp; let the clock move on first.
-    wait_past_second(last_register_time);
+    wait_past_second(run.last_register_time);
     return err;
 }
 
@@ -418,7 +401,6 @@ int update(int argc, char **argv) {
         usage(update_usage);
     ign_setup();
     wrap_setup();
-    const char *opt_options = nullptr;
     std::optional<std::string> kopt, xtag, xdate, j1, j2;
     int local = 0, xbuild = 0, xaflag = 0, xprune = 0, xpipeout = 0, xforce = 1, toss = 0;
     optind = 0;
@@ -463,31 +445,42 @@ int update(int argc, char **argv) {
     }
     argc -= optind;
     argv += optind;
-    if (kopt)
-        opt_options = kopt->c_str();
     if (client_active) {
         error(0, 0, "updating from a remote repository is not available yet");
         return 1;
     }
-    toss_local_changes = toss;
     if (xtag)
         tag_check_valid(xtag->c_str(), argc, argv, local, xaflag, nullptr);
     if (j1)
         tag_check_valid_join(j1->c_str(), argc, argv, local, xaflag, nullptr);
     if (j2)
         tag_check_valid_join(j2->c_str(), argc, argv, local, xaflag, nullptr);
+    int rewrite_tag = 0;
     if (argc <= 0 && !xpipeout) {
         if (xbuild && unlink("JOL/Entries.Static") != 0 && errno != ENOENT)
             error(1, errno, "cannot remove file %s", "JOL/Entries.Static");
         if (xaflag || xtag || xdate) {
             WriteTag(nullptr, xtag, xdate, 0, ".", nullptr);
             rewrite_tag = 1;
-            nonbranch = 0;
         }
     }
     int which = WHICH_LOCAL | WHICH_REPOSITORY;
     if (xtag || xdate || j1)
         which |= WHICH_ATTIC;
-    return do_update(argc, argv, opt_options, opt_c(xtag), opt_c(xdate), xforce, local, xbuild,
-                     xaflag, xprune, xpipeout, which, opt_c(j1), opt_c(j2), nullptr);
+    return do_update({.argc = argc,
+                      .argv = argv,
+                      .options = kopt,
+                      .tag = xtag,
+                      .date = xdate,
+                      .force_tag_match = xforce,
+                      .local = local,
+                      .build_dirs = xbuild,
+                      .aflag = xaflag,
+                      .prune_dirs = xprune,
+                      .pipeout = xpipeout,
+                      .toss_local_changes = toss,
+                      .which = which,
+                      .join_rev1 = j1,
+                      .join_rev2 = j2,
+                      .rewrite_tag = rewrite_tag});
 }

@@ -26,8 +26,6 @@
 #include "src/wc/vers_ts.h"
 #include "src/wc/wrapper.h"
 
-using namespace update_state;
-
 namespace {
 
 const char *opt_c(const std::optional<std::string> &s) { return s ? s->c_str() : nullptr; }
@@ -43,7 +41,10 @@ void history_of(char type, const file_info *finfo, const std::string &rev) {
 
 
 
-int checkout_file(file_info *finfo, Vers_TS *vers_ts, int adding, int merging, int update_server) {
+int checkout_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int adding, int merging,
+                  int update_server) {
+    const UpdateRequest &req = run.req;
+    const int pipeout = req.pipeout;
     (void)merging;
     (void)update_server;
     std::string backup;
@@ -78,12 +79,13 @@ int checkout_file(file_info *finfo, Vers_TS *vers_ts, int adding, int merging, i
             xchmod(finfo->file.c_str(), 1);
         bool set_time = !noexec && !dead &&
                         (!vers_ts->entdata || vers_ts->entdata->timestamp.rfind("Initial", 0) == 0);
-        Vers_TS *fresh = Version_TS(finfo, opt_c(options), opt_c(tag), opt_c(date),
-                                    force_tag_match, set_time);
+        Vers_TS *fresh = Version_TS(finfo, opt_c(req.options), opt_c(req.tag), opt_c(req.date),
+                                    req.force_tag_match, set_time);
         if (fresh->options == "-V4")
             fresh->options.clear();
         if (!dead)
-            last_register_time = std::max(last_register_time, register_second(fresh->ts_user));
+            run.last_register_time =
+                std::max(run.last_register_time, register_second(fresh->ts_user));
         if (!dead) {
             Register(finfo->entries, finfo->file, adding ? std::string("0") : fresh->vn_rcs.value_or(""),
                      fresh->ts_user.value_or(""), fresh->options, fresh->tag, fresh->date,
@@ -95,7 +97,7 @@ int checkout_file(file_info *finfo, Vers_TS *vers_ts, int adding, int merging, i
             if (!noexec && unlink(finfo->file.c_str()) != 0 && errno != ENOENT)
                 error(0, errno, "cannot remove %s", finfo->fullname);
         }
-        if (joining()) {
+        if (run.joining()) {
             vers_ts->vn_user = fresh->vn_rcs;
             vers_ts->vn_rcs = fresh->vn_rcs;
         }
@@ -156,10 +158,10 @@ void nonmergeable_warnings(const file_info *finfo, const std::string &rev,
 
 }  // namespace
 
-int merge_file(file_info *finfo, Vers_TS *vers) {
+int merge_file(UpdateRun &run, file_info *finfo, Vers_TS *vers) {
     std::string backup = make_backup(finfo, *vers->vn_user, "unable to remove %s");
     if (vers->options == "-kb" || wrap_merge_is_copy(finfo->file.c_str())) {
-        checkout_file(finfo, vers, 0, 1, 1);
+        checkout_file(run, finfo, vers, 0, 1, 1);
         nonmergeable_warnings(finfo, *vers->vn_rcs, backup);
         write_letter(finfo, 'C');
         history_of('C', finfo, vers->vn_rcs.value_or(""));
@@ -178,12 +180,12 @@ int merge_file(file_info *finfo, Vers_TS *vers) {
         vers->options.clear();
     opt_str conflict;
     if (status == 1) {
-        last_register_time = time(nullptr);
+        run.last_register_time = time(nullptr);
         conflict = time_stamp(finfo->file.c_str());
     }
     Register(finfo->entries, finfo->file, *vers->vn_rcs, "Result of merge", vers->options,
              vers->tag, vers->date, conflict);
-    if (joining())
+    if (run.joining())
         vers->vn_user = vers->vn_rcs;
     if (!noexec && same_bytes(backup.c_str(), finfo->file.c_str())) {
         jol_output(finfo->fullname + " already contains the differences between " +
@@ -202,7 +204,7 @@ int merge_file(file_info *finfo, Vers_TS *vers) {
     return 0;
 }
 
-int join_file(file_info *finfo, Vers_TS *vers) {
+int join_file(UpdateRun &run, file_info *finfo, Vers_TS *vers) {
     if (!vers->srcfile || vers->srcfile->path.empty())
         return 0;
     RCSNode *rcs = vers->srcfile;
@@ -210,8 +212,8 @@ int join_file(file_info *finfo, Vers_TS *vers) {
         -> std::optional<std::string> {
         return RCS_getversion(rcs, opt_c(t), opt_c(d), 1, nullptr);
     };
-    std::optional<std::string> jrev1 = join_rev1, jdate1 = date_rev1;
-    std::optional<std::string> jrev2 = join_rev2, jdate2 = date_rev2;
+    std::optional<std::string> jrev1 = run.join_rev1, jdate1 = run.date_rev1;
+    std::optional<std::string> jrev2 = run.join_rev2, jdate2 = run.date_rev2;
     if (!jrev2) {
         jrev2 = jrev1;
         jdate2 = jdate1;
@@ -275,7 +277,7 @@ int join_file(file_info *finfo, Vers_TS *vers) {
             // entry.
             opt_str conflict;
             if (status != 0) {
-                last_register_time = time(nullptr);
+                run.last_register_time = time(nullptr);
                 conflict = time_stamp(finfo->file.c_str());
             }
             Register(finfo->entries, finfo->file, vers->vn_rcs.value_or("0"), "Result of merge",
@@ -295,10 +297,10 @@ int join_file(file_info *finfo, Vers_TS *vers) {
                 write_letter(finfo, 'C');
                 return 1;
             }
-            options.reset();
+            run.req.options.reset();
             Vers_TS *xvers = Version_TS(finfo, vers->options.c_str(), opt_c(jrev2), opt_c(jdate2),
                                         1, 0);
-            int r = checkout_file(finfo, xvers, 1, 0, 1);
+            int r = checkout_file(run, finfo, xvers, 1, 0, 1);
             freevers_ts(&xvers);
             return r;
         }
@@ -311,7 +313,7 @@ int join_file(file_info *finfo, Vers_TS *vers) {
         !(vers->vn_rcs && RCS_isdead(rcs, vers->vn_rcs->c_str()))) {
         bool unchanged = !vers->ts_user || (vers->ts_rcs && *vers->ts_user == *vers->ts_rcs);
         if (*vers->vn_user != "0" && unchanged) {
-            if (!join_rev2 && *rev1 != *vers->vn_user) {
+            if (!run.join_rev2 && *rev1 != *vers->vn_user) {
                 with_date("file %s has been modified, but has been removed in revision %s",
                           "file %s has been modified, but has been removed in revision %s as of %s");
                 return 0;

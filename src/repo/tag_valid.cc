@@ -69,9 +69,15 @@ void tag_check_valid(const char *name, int argc, char **argv, int local, int afl
         if (chdir(repository) != 0)
             error(1, errno, "cannot change to %s directory", repository);
     }
-    start_recursion(val_fileproc, nullptr, val_direntproc, nullptr, &s, argc, argv, local,
-                    repository ? WHICH_REPOSITORY : (WHICH_LOCAL | WHICH_REPOSITORY), aflag, 0,
-                    nullptr, 1);
+    start_recursion({.fileproc = val_fileproc,
+                     .direntproc = val_direntproc,
+                     .callerdat = &s,
+                     .argc = argc,
+                     .argv = argv,
+                     .local = local,
+                     .which = repository ? WHICH_REPOSITORY : (WHICH_LOCAL | WHICH_REPOSITORY),
+                     .aflag = aflag,
+                     .dosrcs = 1});
     if (cwd >= 0) {
         if (fchdir(cwd) != 0)
             error(1, errno, "cannot return to the previous directory");

@@ -360,8 +360,13 @@ int Writer_Lock(List *list) {
 
 void lock_tree_for_write(int argc, char **argv, int local, int aflag) {
     lock_tree_list = getlist();
-    start_recursion(nullptr, lock_filesdoneproc, nullptr, nullptr, nullptr, argc, argv, local,
-                    WHICH_LOCAL, aflag, 0, nullptr, 0);
+    start_recursion({.filesdoneproc = lock_filesdoneproc,
+                     .argc = argc,
+                     .argv = argv,
+                     .local = local,
+                     .which = WHICH_LOCAL,
+                     .aflag = aflag,
+                     .dosrcs = 0});
     sortlist(lock_tree_list, fsortcmp);
     if (Writer_Lock(lock_tree_list) != 0)
         error(1, 0, "lock failed - giving up");

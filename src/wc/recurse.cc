@@ -412,11 +412,16 @@ void addlist(List **listp, const std::string &name) {
         freenode(p);
 }
 
-int start_recursion(FILEPROC fileproc, FILESDONEPROC filesdoneproc, DIRENTPROC direntproc,
-                    DIRLEAVEPROC dirleaveproc, void *callerdat, int argc, char **argv, int local,
-                    int which, int aflag, int readlock, const char *update_preload, int dosrcs) {
-    recursion_frame frame{fileproc, filesdoneproc, direntproc, dirleaveproc, callerdat,
-                          local ? R_SKIP_DIRS : R_PROCESS, which, aflag, readlock, dosrcs};
+int start_recursion(const RecursionRequest &req) {
+    recursion_frame frame{req.fileproc,  req.filesdoneproc,
+                          req.direntproc, req.dirleaveproc,
+                          req.callerdat, req.local ? R_SKIP_DIRS : R_PROCESS,
+                          req.which,     req.aflag,
+                          req.readlock,  req.dosrcs};
+    const int argc = req.argc;
+    char **const argv = req.argv;
+    const int which = req.which;
+    const char *const update_preload = req.update_preload;
     std::string saved_update_dir = update_dir;
     std::optional<std::string> saved_repository = repository;
     List *saved_filelist = filelist, *saved_dirlist = dirlist;

@@ -33,9 +33,25 @@ using DIRENTPROC = Dtype (*)(void *callerdat, const char *dir, const char *repos
 using DIRLEAVEPROC = int (*)(void *callerdat, const char *dir, int err, const char *update_dir,
                              List *entries);
 
-int start_recursion(FILEPROC fileproc, FILESDONEPROC filesdoneproc, DIRENTPROC direntproc,
-                    DIRLEAVEPROC dirleaveproc, void *callerdat, int argc, char **argv, int local,
-                    int which, int aflag, int readlock, const char *update_preload, int dosrcs);
+// One walk: the callbacks (each may be null), what they share, the
+// arguments to turn into files and directories, and how to walk.
+struct RecursionRequest {
+    FILEPROC fileproc = nullptr;
+    FILESDONEPROC filesdoneproc = nullptr;
+    DIRENTPROC direntproc = nullptr;
+    DIRLEAVEPROC dirleaveproc = nullptr;
+    void *callerdat = nullptr;  // handed to every callback
+    int argc = 0;
+    char **argv = nullptr;
+    int local = 0;               // no descent into subdirectories
+    int which = WHICH_LOCAL;     // WHICH_* bits: where files are looked for
+    int aflag = 0;               // entries opened ignoring sticky tags (-A)
+    int readlock = 0;            // read-lock each repository directory
+    const char *update_preload = nullptr;  // update_dir to start from
+    int dosrcs = 1;              // parse each file's archive for the callback
+};
+
+int start_recursion(const RecursionRequest &req);
 
 List *Find_Names(const char *repository, int which, int aflag, List **optentries);
 List *Find_Directories(const char *repository, int which, List *entries);

@@ -59,9 +59,15 @@ class RecurseTest : public testing::Test {
         std::vector<char *> argv;
         for (auto &a : args)
             argv.push_back(a.data());
-        return start_recursion(fileproc, filesdone, direnter, dirleave, nullptr,
-                               static_cast<int>(argv.size()), argv.data(), local, WHICH_LOCAL, 0,
-                               0, nullptr, 0);
+        return start_recursion({.fileproc = fileproc,
+                                .filesdoneproc = filesdone,
+                                .direntproc = direnter,
+                                .dirleaveproc = dirleave,
+                                .argc = static_cast<int>(argv.size()),
+                                .argv = argv.data(),
+                                .local = local,
+                                .which = WHICH_LOCAL,
+                                .dosrcs = 0});
     }
     ScratchDir scratch_;
     std::string repo_ = "/r";
