@@ -9,53 +9,57 @@
 #include "src/base/output.h"
 #include "src/base/usage.h"
 
+namespace {
+constexpr int kReads = CMD_READS_ROOT_FILE;
+constexpr int kWrites = CMD_WRITES_REPOSITORY;
+}  // namespace
+
 const cmd cmds[] = {
-    {"add", "ad", "new", add, "Add a new file/directory to the repository"},
-    {"admin", "adm", "rcs", admin, "Administration front end for rcs"},
-    {"annotate", "ann", nullptr, annotate, "Show last revision where each line was modified"},
-    {"checkout", "co", "get", checkout, "Checkout sources for editing"},
-    {"commit", "ci", "com", commit, "Check files into the repository"},
-    {"diff", "di", "dif", diff, "Show differences between revisions"},
-    {"edit", nullptr, nullptr, edit, "Get ready to edit a watched file"},
-    {"editors", nullptr, nullptr, editors, "See who is editing a watched file"},
-    {"export", "exp", "ex", checkout, "Export sources from JOL, similar to checkout"},
-    {"history", "hi", "his", history, "Show repository access history"},
-    {"import", "im", "imp", import, "Import sources into JOL, using vendor branches"},
-    {"init", nullptr, nullptr, init, "Create a JOL repository if it doesn't exist"},
-    {"log", "lo", "rlog", jollog, "Print out history information for files"},
-    {"login", "logon", "lgn", login, "Prompt for password for authenticating server"},
-    {"logout", nullptr, nullptr, logout, "Removes entry in .jolpass for remote repository"},
-    {"pserver", nullptr, nullptr, server, "Password server mode"},
-    {"rdiff", "patch", "pa", patch, "Create 'patch' format diffs between releases"},
-    {"release", "re", "rel", release, "Indicate that a Module is no longer in use"},
-    {"remove", "rm", "delete", jolremove, "Remove an entry from the repository"},
-    {"rtag", "rt", "rfreeze", rtag, "Add a symbolic tag to a module"},
-    {"server", nullptr, nullptr, server, "Server mode"},
-    {"status", "st", "stat", jolstatus, "Display status information on checked out files"},
-    {"tag", "ta", "freeze", joltag, "Add a symbolic tag to checked out version of files"},
-    {"unedit", nullptr, nullptr, unedit, "Undo an edit command"},
-    {"update", "up", "upd", update, "Bring work tree in sync with repository"},
-    {"version", "ve", "ver", version, nullptr},
-    {"watch", nullptr, nullptr, watch, "Set watches"},
-    {"watchers", nullptr, nullptr, watchers, "See who is watching a file"},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"add", "ad", "new", add, "Add a new file/directory to the repository", kReads | kWrites},
+    {"admin", "adm", "rcs", admin, "Administration front end for rcs", kReads | kWrites},
+    {"annotate", "ann", nullptr, annotate, "Show last revision where each line was modified",
+     kReads},
+    {"checkout", "co", "get", checkout, "Checkout sources for editing", kReads},
+    {"commit", "ci", "com", commit, "Check files into the repository", kReads | kWrites},
+    {"diff", "di", "dif", diff, "Show differences between revisions", kReads},
+    {"edit", nullptr, nullptr, edit, "Get ready to edit a watched file", kReads | kWrites},
+    {"editors", nullptr, nullptr, editors, "See who is editing a watched file", kReads},
+    {"export", "exp", "ex", checkout, "Export sources from JOL, similar to checkout", kReads},
+    {"history", "hi", "his", history, "Show repository access history", kReads},
+    {"import", "im", "imp", import, "Import sources into JOL, using vendor branches", kWrites},
+    {"init", nullptr, nullptr, init, "Create a JOL repository if it doesn't exist",
+     kReads | kWrites},
+    {"log", "lo", "rlog", jollog, "Print out history information for files", kReads},
+    {"login", "logon", "lgn", login, "Prompt for password for authenticating server",
+     kReads | kWrites},
+    {"logout", nullptr, nullptr, logout, "Removes entry in .jolpass for remote repository",
+     kReads | kWrites},
+    {"pserver", nullptr, nullptr, server, "Password server mode", kReads | kWrites},
+    {"rdiff", "patch", "pa", patch, "Create 'patch' format diffs between releases", kReads},
+    {"release", "re", "rel", release, "Indicate that a Module is no longer in use", kReads},
+    {"remove", "rm", "delete", jolremove, "Remove an entry from the repository", kReads | kWrites},
+    {"rtag", "rt", "rfreeze", rtag, "Add a symbolic tag to a module", kReads | kWrites},
+    {"server", nullptr, nullptr, server, "Server mode", kReads | kWrites},
+    {"status", "st", "stat", jolstatus, "Display status information on checked out files", kReads},
+    {"tag", "ta", "freeze", joltag, "Add a symbolic tag to checked out version of files",
+     kReads | kWrites},
+    {"unedit", nullptr, nullptr, unedit, "Undo an edit command", kReads | kWrites},
+    {"update", "up", "upd", update, "Bring work tree in sync with repository", kReads},
+    {"version", "ve", "ver", version, nullptr, kReads | kWrites},
+    {"watch", nullptr, nullptr, watch, "Set watches", kReads | kWrites},
+    {"watchers", nullptr, nullptr, watchers, "See who is watching a file", kReads},
+    {nullptr, nullptr, nullptr, nullptr, nullptr, 0},
 };
 
 int lookup_command_attribute(const char *name) {
-    static const char *const read_only[] = {"annotate", "checkout", "diff",     "rdiff",
-                                            "update",   "editors",  "export",   "history",
-                                            "log",      "noop",     "watchers", "release",
-                                            "status",   nullptr};
-    int bits = 0;
-    if (std::strcmp(name, "import") != 0)
-        bits |= CMD_READS_ROOT_FILE;
-    bool writes = true;
-    for (const char *const *p = read_only; *p; ++p)
-        if (std::strcmp(name, *p) == 0)
-            writes = false;
-    if (writes)
-        bits |= CMD_WRITES_REPOSITORY;
-    return bits;
+    for (const cmd *cm = cmds; cm->fullname; ++cm)
+        if (std::strcmp(name, cm->fullname) == 0)
+            return cm->attributes;
+    // Names outside the table (protocol requests) read the root file and
+    // count as writing, except the request that does nothing.
+    if (std::strcmp(name, "noop") == 0)
+        return CMD_READS_ROOT_FILE;
+    return CMD_READS_ROOT_FILE | CMD_WRITES_REPOSITORY;
 }
 
 const cmd *lookup_command(const char *typed) {

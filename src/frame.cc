@@ -1,7 +1,6 @@
 // The real main: environment, global options, rc file, command lookup, root
 // choice, the loop over repository roots, and the exit sequence.
 #include "src/frame.h"
-#include "src/repo/parseinfo.h"
 
 #include <cerrno>
 #include <csignal>
@@ -22,6 +21,7 @@
 #include "src/cmd_table.h"
 #include "src/commands/version.h"
 #include "src/jolrc.h"
+#include "src/repo/parseinfo.h"
 #include "src/repo/variables.h"
 #include "src/wc/entries.h"
 
@@ -52,21 +52,19 @@ void set_env(const char *name, const std::string &value) {
     putenv(e);
 }
 
-}  // namespace
+// Decisions of start-up that later steps act on.
+struct StartState {
+    std::optional<std::string> JOLroot;  // the chosen root string
+    int jol_update_env = 0;              // export JOLROOT
+    int tmpdir_update_env = 0;           // export TMPDIR
+    int help = 0;                        // -H seen
+};
 
-void jolguiglue_main(int argc, char **argv) {
-    std::optional<std::string> JOLroot;
-    int jol_update_env = 0;
-    int help = 0;
-
-    tzset();
-    program_path = argv[0];
-    program_name = last_component(argv[0]);
-
-    int tmpdir_update_env = !Tmpdir.empty();
+void read_environment(StartState &st) {
+    st.tmpdir_update_env = !Tmpdir.empty();
     if (auto v = jolguiglue_getenv("TMPDIR")) {
         Tmpdir = *v;
-        tmpdir_update_env = 0;
+        st.tmpdir_update_env = 0;
     }
     if (auto v = jolguiglue_getenv("JOLEDITOR"))
         Editor = *v;
@@ -75,12 +73,16 @@ void jolguiglue_main(int argc, char **argv) {
     else if (auto v3 = jolguiglue_getenv("EDITOR"))
         Editor = *v3;
     if (auto v = jolguiglue_getenv("JOLROOT")) {
-        JOLroot = *v;
-        jol_update_env = 0;
+        st.JOLroot = *v;
+        st.jol_update_env = 0;
     }
     if (jolguiglue_getenv("JOLREAD"))
         jolwrite = 0;
+}
 
+// The global options, with those of ~/.jolrc spliced in front; leaves
+// argc/argv at the command name.
+void parse_global_options(int &argc, char **&argv, StartState &st) {
     // First pass, silent: only -f matters before the rc file is read.
     opterr = 0;
     optind = 0;
@@ -100,7 +102,7 @@ void jolguiglue_main(int argc, char **argv) {
         case 2: cmd_synonyms_exit();
         case 4: opt_usage_exit();
         case 3: root_allow_add(optarg); break;
-        case 'H': help = 1; break;
+        case 'H': st.help = 1; break;
         case 'Q': really_quiet = 1; quiet = 1; break;
         case 'q': quiet = 1; break;
         case 'r': jolwrite = 0; break;
@@ -110,12 +112,12 @@ void jolguiglue_main(int argc, char **argv) {
         case 'l': logoff = 1; break;
         case 'v': print_version_banner_and_exit();
         case 'b': break;
-        case 'T': Tmpdir = optarg; tmpdir_update_env = 1; break;
+        case 'T': Tmpdir = optarg; st.tmpdir_update_env = 1; break;
         case 'e': Editor = optarg; break;
         case 'd':
             JOLroot_cmdline = optarg;
-            JOLroot = optarg;
-            jol_update_env = 1;
+            st.JOLroot = optarg;
+            st.jol_update_env = 1;
             break;
         case 'f': use_jolrc = 0; break;
         case 'z':
@@ -133,123 +135,155 @@ void jolguiglue_main(int argc, char **argv) {
     argv += optind;
     if (argc < 1)
         general_usage_exit();
+}
 
-    const cmd *cm = lookup_command(argv[0]);
+const cmd *find_command(const char *typed) {
+    const cmd *cm = lookup_command(typed);
     if (!cm) {
         jol_outerr("Unknown command: `");
-        jol_outerr(argv[0]);
+        jol_outerr(typed);
         jol_outerr("'\n\n");
         cmd_usage_exit();
     }
     command_name = cm->fullname;
-
-    if (std::strcmp(argv[0], "rlog") == 0) {
+    if (std::strcmp(typed, "rlog") == 0) {
         error(0, 0, "warning: the rlog command is deprecated");
         error(0, 0, "use the synonymous log command instead");
     }
+    return cm;
+}
+
+// The umask, the working directory, the temporary directory, the signal
+// handlers and the host name, before any command runs.
+void prepare_process(const StartState &st) {
+    if (auto v = jolguiglue_getenv("JOLUMASK")) {
+        errno = 0;
+        char *end;
+        long mask = std::strtol(v->c_str(), &end, 8);
+        if (*end != '\0')
+            error(1, errno, "invalid umask value in %s (%s)", "JOLUMASK", *v);
+        jolumask = static_cast<mode_t>(mask) & 0777;
+    }
+
+    // The password server authenticates here and then serves like
+    // "server"; until its authentication exists, "pserver" runs its own
+    // handler, which says that it is not available.
+    server_active = command_name == "server";
+    if (server_active) {
+        CurDir = "<remote>";
+    } else {
+        char *cwd = getcwd(nullptr, 0);
+        if (!cwd)
+            error(1, errno, "cannot get working directory");
+        CurDir = cwd;
+        std::free(cwd);
+    }
+
+    if (Tmpdir.empty())
+        Tmpdir = "/tmp";
+    if (st.tmpdir_update_env)
+        set_env("TMPDIR", Tmpdir);
+
+    for (int sig : {SIGABRT, SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM})
+        SIG_register(sig, main_cleanup);
+
+    gethostname(hostname, sizeof hostname);
+    hostname[sizeof hostname - 1] = '\0';
+}
+
+// -d, else JOL/Root (for commands that read it), else JOLROOT; the
+// command-line root list starts with it.
+void choose_root(StartState &st) {
+    if (!server_active) {
+        std::optional<std::string> JOLADM_Root;
+        if ((lookup_command_attribute(command_name.c_str()) & CMD_READS_ROOT_FILE) &&
+            !JOLroot_cmdline)
+            JOLADM_Root = Name_Root(nullptr, nullptr);
+        if (JOLADM_Root && (!st.JOLroot || !st.jol_update_env)) {
+            st.JOLroot = JOLADM_Root;
+            st.jol_update_env = 1;
+        }
+        if (!st.JOLroot) {
+            error(0, 0, "No JOLROOT specified!  Please use the `-d' option");
+            error(1, 0, "or set the %s environment variable.", "JOLROOT");
+        }
+        if (st.JOLroot->empty()) {
+            error(0, 0, "JOLROOT is set but empty!  Make sure that the");
+            error(0, 0, "specification of JOLROOT is legal, either via the");
+            error(0, 0, "`-d' option, the %s environment variable, or the", "JOLROOT");
+            error(1, 0, "JOL/Root file (if any).");
+        }
+    }
+
+    root_directories = getlist();
+    if (st.JOLroot) {
+        Node *n = getnode();
+        n->type = NT_UNKNOWN;
+        n->key = *st.JOLroot;
+        if (addnode(root_directories, n) != 0)
+            error(1, 0, "cannot add initial JOLROOT %s", *st.JOLroot);
+    }
+}
+
+// Runs the command once per repository root not yet done (once in the
+// server); the result of the last run.
+int run_root_loop(const cmd *cm, int argc, char **argv, const StartState &st) {
+    int result = 0;
+    for (bool first = true;; first = false) {
+        if (server_active) {
+            if (!first)
+                break;
+        } else if (walklist(root_directories, set_root_directory, nullptr) == 0) {
+            break;
+        }
+        if (!server_active) {
+            if (parse_jolroot(*current_root) != 0)
+                error(1, 0, "Bad JOLROOT.");
+            if (trace)
+                error(0, 0, "notice: main loop with JOLROOT=%s", *current_root);
+            if (!client_active) {
+                std::string adm = JOLroot_directory + "/JOLROOT";
+                if (access(adm.c_str(), R_OK | X_OK) != 0 && command_name != "init")
+                    error(1, errno, "%s", adm);
+            }
+            if (st.jol_update_env)
+                set_env("JOLROOT", *st.JOLroot);
+            if (!client_active)
+                parse_config(JOLroot_directory.c_str());
+        }
+        result = cm->func(argc, argv);
+        if (current_root) {
+            Node *n = findnode(root_directories, *current_root);
+            jol_assert(n != nullptr);
+            n->data = reinterpret_cast<void *>(1);
+            n->delproc = [](Node *) {};
+            current_root.reset();
+        }
+    }
+    return result;
+}
+
+}  // namespace
+
+void jolguiglue_main(int argc, char **argv) {
+    tzset();
+    program_path = argv[0];
+    program_name = last_component(argv[0]);
+
+    StartState st;
+    read_environment(st);
+    parse_global_options(argc, argv, st);
+    const cmd *cm = find_command(argv[0]);
 
     int result = 0;
-    if (help) {
+    if (st.help) {
         result = cm->func(-1, argv);
     } else {
-        if (auto v = jolguiglue_getenv("JOLUMASK")) {
-            errno = 0;
-            char *end;
-            long mask = std::strtol(v->c_str(), &end, 8);
-            if (*end != '\0')
-                error(1, errno, "invalid umask value in %s (%s)", "JOLUMASK", *v);
-            jolumask = static_cast<mode_t>(mask) & 0777;
-        }
-
-        // The password server authenticates here and then serves like
-        // "server"; until its authentication exists, "pserver" runs its own
-        // handler, which says that it is not available.
-        server_active = command_name == "server";
-        if (server_active) {
-            CurDir = "<remote>";
-        } else {
-            char *cwd = getcwd(nullptr, 0);
-            if (!cwd)
-                error(1, errno, "cannot get working directory");
-            CurDir = cwd;
-            std::free(cwd);
-        }
-
-        if (Tmpdir.empty())
-            Tmpdir = "/tmp";
-        if (tmpdir_update_env)
-            set_env("TMPDIR", Tmpdir);
-
-        for (int sig : {SIGABRT, SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM})
-            SIG_register(sig, main_cleanup);
-
-        gethostname(hostname, sizeof hostname);
-        hostname[sizeof hostname - 1] = '\0';
-
+        prepare_process(st);
         if (use_jolrc)
             read_jolrc(&argc, &argv, command_name.c_str());
-
-        if (!server_active) {
-            std::optional<std::string> JOLADM_Root;
-            if ((lookup_command_attribute(command_name.c_str()) & CMD_READS_ROOT_FILE) &&
-                !JOLroot_cmdline)
-                JOLADM_Root = Name_Root(nullptr, nullptr);
-            if (JOLADM_Root && (!JOLroot || !jol_update_env)) {
-                JOLroot = JOLADM_Root;
-                jol_update_env = 1;
-            }
-            if (!JOLroot) {
-                error(0, 0, "No JOLROOT specified!  Please use the `-d' option");
-                error(1, 0, "or set the %s environment variable.", "JOLROOT");
-            }
-            if (JOLroot->empty()) {
-                error(0, 0, "JOLROOT is set but empty!  Make sure that the");
-                error(0, 0, "specification of JOLROOT is legal, either via the");
-                error(0, 0, "`-d' option, the %s environment variable, or the", "JOLROOT");
-                error(1, 0, "JOL/Root file (if any).");
-            }
-        }
-
-        root_directories = getlist();
-        if (JOLroot) {
-            Node *n = getnode();
-            n->type = NT_UNKNOWN;
-            n->key = *JOLroot;
-            if (addnode(root_directories, n) != 0)
-                error(1, 0, "cannot add initial JOLROOT %s", *JOLroot);
-        }
-
-        for (bool first = true;; first = false) {
-            if (server_active) {
-                if (!first)
-                    break;
-            } else if (walklist(root_directories, set_root_directory, nullptr) == 0) {
-                break;
-            }
-            if (!server_active) {
-                if (parse_jolroot(*current_root) != 0)
-                    error(1, 0, "Bad JOLROOT.");
-                if (trace)
-                    error(0, 0, "notice: main loop with JOLROOT=%s", *current_root);
-                if (!client_active) {
-                    std::string adm = JOLroot_directory + "/JOLROOT";
-                    if (access(adm.c_str(), R_OK | X_OK) != 0 && command_name != "init")
-                        error(1, errno, "%s", adm);
-                }
-                if (jol_update_env)
-                    set_env("JOLROOT", *JOLroot);
-                if (!client_active)
-                    parse_config(JOLroot_directory.c_str());
-            }
-            result = cm->func(argc, argv);
-            if (current_root) {
-                Node *n = findnode(root_directories, *current_root);
-                jol_assert(n != nullptr);
-                n->data = reinterpret_cast<void *>(1);
-                n->delproc = [](Node *) {};
-                current_root.reset();
-            }
-        }
+        choose_root(st);
+        result = run_root_loop(cm, argc, argv, st);
     }
 
     run_cleanup_stage(CleanupStage::repository_locks);
