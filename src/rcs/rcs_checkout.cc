@@ -15,12 +15,17 @@
 namespace {
 
 // The head's text straight from the first deltatext, without any script.
+// An archive that stores another text first is searched like any other.
 bool head_text(RCSNode *rcs, std::string &text, std::string &log) {
     RcsBuffer &buf = rcs_buffer(rcs);
     RcsLexer lx(buf, static_cast<size_t>(rcs->delta_pos));
     std::string_view rev;
     if (!lx.getrevnum(rev))
         error(1, 0, "unexpected EOF reading %s", rcs->path);
+    if (rev != rcs->head && !rcs->head.empty()) {
+        RCS_deltas(rcs, rcs->head.c_str(), RCS_FETCH, &text, &log);
+        return true;
+    }
     Phrase ph;
     while (lx.getkey(ph)) {
         if (ph.key == "log") {

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "src/base/error.h"
 #include "src/base/output.h"
@@ -180,6 +182,68 @@ std::string leading_fields(std::string_view rev, int fields) {
     return std::string(rev.substr(0, i - 1));
 }
 
+// Finds the deltatexts a rebuild needs. They are read on in file order,
+// which is the order of the walk in the archives written here. Other valid
+// archives order them differently (the whole trunk before any branch, say),
+// so a text that the reading has already passed is found through an index
+// of every text's offset, built by one more pass on the first miss.
+class TextFinder {
+  public:
+    TextFinder(RcsLexer &lx, const std::string &path) : lx_(lx), path_(path), start_(lx.tell()) {}
+
+    // Leaves the lexer after the revision number of `rev`'s deltatext;
+    // fatal when the archive has none. Each indexed text is handed out once,
+    // so a loop in the revision tree cannot keep the walk going.
+    void find(std::string_view rev) {
+        if (!index_) {
+            std::string_view r;
+            Phrase ph;
+            while (lx_.getrevnum(r)) {
+                if (r == rev)
+                    return;
+                read_to_text(ph, nullptr);
+            }
+            build_index();
+        }
+        auto it = index_->find(rev);
+        if (it == index_->end())
+            error(1, 0, "unexpected EOF reading RCS file %s", path_);
+        lx_.seek(it->second);
+        index_->erase(it);
+    }
+
+    // Reads the phrases of the current deltatext up to its "text", copying
+    // the log into `log` when given.
+    void read_to_text(Phrase &ph, std::string *log) {
+        for (;;) {
+            if (!lx_.getkey(ph))
+                error(1, 0, "%s does not appear to be a valid rcs file", path_);
+            if (ph.key == "text")
+                return;
+            if (log && ph.key == "log")
+                *log = ph.copy();
+        }
+    }
+
+  private:
+    void build_index() {
+        index_.emplace();
+        lx_.seek(start_);
+        std::string_view r;
+        Phrase ph;
+        while (lx_.getrevnum(r)) {
+            index_->emplace(r, lx_.tell());
+            read_to_text(ph, nullptr);
+        }
+    }
+
+    RcsLexer &lx_;
+    const std::string &path_;
+    size_t start_;
+    // Revision number to the offset just after it; views into the buffer.
+    std::optional<std::unordered_map<std::string_view, size_t>> index_;
+};
+
 }  // namespace
 
 void RCS_deltas(RCSNode *rcs, const char *version, rcs_delta_op op, std::string *text,
@@ -200,32 +264,17 @@ void RCS_deltas(RCSNode *rcs, const char *version, rcs_delta_op op, std::string 
     std::vector<Piece> result, saved_trunk;
     const RCSVers *trunk_vers = nullptr;
 
+    TextFinder texts(lx, path);
     for (;;) {
-        std::string_view rev;
-        if (!lx.getrevnum(rev))
-            error(1, 0, "unexpected EOF reading RCS file %s", path);
-        bool wanted = rev == expected;
+        texts.find(expected);
+        Node *vn = findnode(rcs->versions, expected);
+        if (!vn)
+            error(1, 0, "mismatch in rcs file %s between deltas and deltatexts", path);
+        prev = cur;
+        cur = static_cast<const RCSVers *>(vn->data);
+        expected = cur->next;
         Phrase ph;
-        bool want_log = false;
-        if (wanted) {
-            Node *vn = findnode(rcs->versions, rev);
-            if (!vn)
-                error(1, 0, "mismatch in rcs file %s between deltas and deltatexts", path);
-            prev = cur;
-            cur = static_cast<const RCSVers *>(vn->data);
-            expected = cur->next;
-            want_log = log && cur->version == target;
-        }
-        for (;;) {
-            if (!lx.getkey(ph))
-                error(1, 0, "%s does not appear to be a valid rcs file", path);
-            if (ph.key == "text")
-                break;
-            if (want_log && ph.key == "log")
-                *log = ph.copy();
-        }
-        if (!wanted)
-            continue;
+        texts.read_to_text(ph, log && cur->version == target ? log : nullptr);
 
         std::string_view body = ph.value;
         if (ph.embedded_at > 0) {

@@ -1,5 +1,6 @@
 // Revision-number arithmetic, archive dates, and the
 // checks of tag names and keyword modes.
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -174,7 +175,42 @@ std::string printable_date(std::string_view date) {
     return buf;
 }
 
+namespace {
+
+// The six fields of a dotted date, the year made whole: years before 2000
+// are stored as years since 1900, so "92" is 1992 while a date typed as
+// "1970.01.01.00.00.00" keeps its year. False for any other shape.
+bool date_fields(std::string_view date, std::array<uint32_t, 6> &fields) {
+    size_t i = 0;
+    for (size_t k = 0; k < fields.size(); ++k) {
+        if (k > 0) {
+            if (i >= date.size() || date[i] != '.')
+                return false;
+            ++i;
+        }
+        size_t start = i;
+        uint32_t n = 0;
+        for (; i < date.size() && date[i] >= '0' && date[i] <= '9'; ++i)
+            if (n < 100000000)
+                n = n * 10 + static_cast<uint32_t>(date[i] - '0');
+        if (i == start)
+            return false;
+        fields[k] = n;
+    }
+    if (i != date.size())
+        return false;
+    if (fields[0] < 1900)
+        fields[0] += 1900;
+    return true;
+}
+
+}  // namespace
+
 int RCS_datecmp(std::string_view date1, std::string_view date2) {
+    std::array<uint32_t, 6> a, b;
+    if (date_fields(date1, a) && date_fields(date2, b))
+        return a < b ? -1 : a > b ? 1 : 0;
+    // Not dates: shorter first, then bytes.
     if (date1.size() != date2.size())
         return static_cast<int>(date1.size()) - static_cast<int>(date2.size());
     int c = date1.compare(date2);

@@ -107,6 +107,52 @@ jol -Q log -t f
 expect_stdout_has "description:"
 check "-t prints no revisions" test -z "$(selected)"
 
+# Date ranges on hand-written archives: one from before 2000, whose dates
+# have two-digit years, and one with four-digit years. An empty start of a
+# range means the beginning of time for both.
+# trunk_archive FILE DATE...: revisions 1.1, 1.2, ... with these dates.
+trunk_archive() {
+    file=$1
+    shift
+    n=$#
+    {
+        printf 'head\t1.%s;\naccess;\nsymbols;\nlocks; strict;\ncomment\t@# @;\n\n' "$n"
+        i=$n
+        for d in $(printf '%s\n' "$@" | tac); do
+            next=$([ "$i" -gt 1 ] && echo "1.$((i - 1))")
+            printf '\n1.%s\ndate\t%s;\tauthor ann;\tstate Exp;\nbranches;\nnext\t%s;\n' "$i" "$d" "$next"
+            i=$((i - 1))
+        done
+        printf '\n\ndesc\n@@\n'
+        printf '\n\n1.%s\nlog\n@r%s\n@\ntext\n@line %s\n@\n' "$n" "$n" "$n"
+        for i in $(seq $((n - 1)) -1 1); do
+            printf '\n\n1.%s\nlog\n@r%s\n@\ntext\n@d1 1\na1 1\nline %s\n@\n' "$i" "$i" "$i"
+        done
+    } >"$REPO/m/$file,v"
+}
+trunk_archive old.c 92.06.16.10.00.00 99.12.31.23.00.00 2003.05.05.00.00.00
+trunk_archive new.c 2004.02.02.00.00.00 2006.07.07.00.00.00
+jol -Q update
+expect_status 0
+check "hand-written archive checks out" test "$(cat old.c)" = "line 3"
+
+jol -Q log -d "<1995-01-01 UTC" old.c
+check "-d <D: from the beginning, two-digit years" test "$(selected)" = "revision 1.1 "
+jol -Q log -d "1995-01-01 UTC>" old.c
+check "-d D>: the same range written backwards" test "$(selected)" = "revision 1.1 "
+jol -Q log -d "<2000-01-01 UTC" old.c
+check "-d <D across the century" test "$(selected)" = "revision 1.2 revision 1.1 "
+jol -Q log -d "<" old.c
+check "-d < with both ends empty: everything" test "$(selected)" = "revision 1.3 revision 1.2 revision 1.1 "
+jol -Q log -d "1/1/1970 UTC<1995-01-01 UTC" old.c
+check "-d with the start typed out" test "$(selected)" = "revision 1.1 "
+jol -Q log -d "1995-01-01 UTC<" old.c
+check "-d D<: to the end of time" test "$(selected)" = "revision 1.3 revision 1.2 "
+jol -Q log -d "<2005-01-01 UTC" new.c
+check "-d <D: from the beginning, four-digit years" test "$(selected)" = "revision 1.1 "
+jol -Q log -d "<" new.c
+check "-d < on four-digit years: everything" test "$(selected)" = "revision 1.2 revision 1.1 "
+
 jol log nosuch
 expect_status 1
 expect_stderr_has "nothing known about nosuch"

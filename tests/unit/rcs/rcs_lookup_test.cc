@@ -41,6 +41,9 @@ TEST(RcsLookup, Dates) {
     EXPECT_EQ(opt(RCS_getdate(a, "2000.01.01.00.00.00", 1)), "1.1");
     EXPECT_EQ(opt(RCS_getdate(a, "99.01.01.00.00.00", 1)), "<none>");
     EXPECT_EQ(opt(RCS_getdate(a, "99.01.01.00.00.00", 0)), "1.1");
+    // The same dates with the year written out
+    EXPECT_EQ(opt(RCS_getdate(a, "1999.12.31.23.59.59", 1)), "1.1");
+    EXPECT_EQ(opt(RCS_getdate(a, "1999.01.01.00.00.00", 1)), "<none>");
     EXPECT_EQ(opt(RCS_getversion(a, "br", "2020.01.05.12.00.00", 1, nullptr)), "1.2.2.1");
     EXPECT_EQ(opt(RCS_getversion(a, "rel1", "2020.01.05.12.00.00", 1, nullptr)), "<none>");
     EXPECT_EQ(opt(RCS_getdatebranch(a, "2020.01.04.00.00.00", "1.2.2")), "1.2");
@@ -89,6 +92,14 @@ TEST(Revnum, Arithmetic) {
     EXPECT_EQ(printable_date("99.12.31.23.59.59"), "1999/12/31 23:59:59");
     EXPECT_EQ(printable_date("2000.01.01.00.00.00"), "2000/01/01 00:00:00");
     EXPECT_LT(RCS_datecmp("99.12.31.23.59.59", "2000.01.01.00.00.00"), 0);
+    // Dates compare as dates whatever the width of their year.
+    EXPECT_LT(RCS_datecmp("1970.01.01.00.00.00", "92.06.16.12.00.00"), 0);
+    EXPECT_GT(RCS_datecmp("92.06.16.12.00.00", "1970.01.01.00.00.00"), 0);
+    EXPECT_EQ(RCS_datecmp("1992.06.16.12.00.00", "92.06.16.12.00.00"), 0);
+    EXPECT_LT(RCS_datecmp("92.06.16.12.00.00", "92.06.16.12.00.01"), 0);
+    EXPECT_LT(RCS_datecmp("2009.12.31.00.00.00", "2010.01.01.00.00.00"), 0);
+    EXPECT_GT(RCS_datecmp("2038.01.01.00.00.00", "2021.06.01.00.00.00"), 0);
+    EXPECT_LT(RCS_datecmp("92.6.16.9.0.0", "92.06.16.10.00.00"), 0);
 }
 
 TEST(RevnumDeathTest, TagNamesAndModes) {
