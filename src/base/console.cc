@@ -19,9 +19,11 @@ bool quit_sent = false;
 // errno of the first failed write or flush of standard output, 0 for none.
 int stdout_failure() {
     errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        return errno ? errno : EIO;
-    return 0;
+    if (std::fflush(stdout) != 0 && errno)
+        return errno;
+    if (int e = stdout_write_errno())
+        return e;
+    return std::ferror(stdout) ? EIO : 0;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // link (GUI), plain.
 #include "src/base/output.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -22,17 +23,24 @@ ServerOutputRoute *server_route() {
     return nullptr;
 }
 
+int stdout_errno = 0;
+
 void write_all(FILE *fp, const char *str, size_t len) {
     while (len > 0) {
         size_t n = std::fwrite(str, 1, len, fp);
-        if (n == 0)
+        if (n == 0) {
+            if (fp == stdout && stdout_errno == 0)
+                stdout_errno = errno ? errno : EIO;
             return;
+        }
         str += n;
         len -= n;
     }
 }
 
 }  // namespace
+
+int stdout_write_errno() { return stdout_errno; }
 
 void set_net_output_route(ServerOutputRoute *route) { net_route = route; }
 void set_child_output_route(ServerOutputRoute *route) { child_route = route; }

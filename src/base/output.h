@@ -12,6 +12,8 @@ void jol_output_binary(const char *str, size_t len);
 void jol_output_tagged(const char *tag, const char *text);
 void jol_flushout();
 void jol_flusherr();
+// errno of the first failed write to standard output, 0 for none.
+int stdout_write_errno();
 
 inline void jol_output(std::string_view s) { jol_output(s.data(), s.size()); }
 inline void jol_outerr(std::string_view s) { jol_outerr(s.data(), s.size()); }

@@ -39,14 +39,31 @@ std::string print_vector(const std::vector<std::string> &argv) {
     return out;
 }
 
+namespace {
+
+// Filter pipes open for writing, and the broken-pipe action they replaced.
+int open_filter_pipes = 0;
+struct sigaction saved_sigpipe;
+
+}  // namespace
+
 FILE *run_popen_write(const std::string &command) {
     std::fflush(stdout);
     std::fflush(stderr);
-    return popen(command.c_str(), "w");
+    FILE *fp = popen(command.c_str(), "w");
+    if (fp && open_filter_pipes++ == 0) {
+        struct sigaction ign {};
+        ign.sa_handler = SIG_IGN;
+        sigemptyset(&ign.sa_mask);
+        sigaction(SIGPIPE, &ign, &saved_sigpipe);
+    }
+    return fp;
 }
 
 int run_pclose(FILE *fp) {
     int status = pclose(fp);
+    if (--open_filter_pipes == 0)
+        sigaction(SIGPIPE, &saved_sigpipe, nullptr);
     if (status == -1)
         return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

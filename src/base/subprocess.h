@@ -17,7 +17,9 @@ std::vector<std::string> split_command(const std::string &line);
 int run_vector(const std::vector<std::string> &argv, bool ignore_signals = false);
 // The vector as one line, words separated by blanks.
 std::string print_vector(const std::vector<std::string> &argv);
-// A shell command whose standard input the caller writes.
+// A shell command whose standard input the caller writes. Until run_pclose
+// a command that stops reading costs the writer only EPIPE: the broken
+// pipe signal is held off, so the caller goes on without the rest.
 FILE *run_popen_write(const std::string &command);
 // Closes it; the command's exit status, or -1.
 int run_pclose(FILE *fp);

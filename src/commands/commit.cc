@@ -276,7 +276,7 @@ int precommit_proc(const char *repository, const char *filter, void *) {
     if (cmd.empty())
         return 0;
     if (cmd[0][0] == '/' && !isfile(cmd[0].c_str())) {
-        error(0, errno, "cannot find pre-commit filter `%s'", cmd[0]);
+        error(0, 0, "cannot find pre-commit filter `%s'", cmd[0]);
         return 1;
     }
     cmd.push_back(repository);

@@ -400,7 +400,8 @@ int logfile_write(const char *repository, const char *filter, const std::string 
         std::rewind(logfp);
         char buf[8192];
         size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, logfp)) > 0)
+        // A filter that stopped reading (EPIPE) gets no more.
+        while (!std::ferror(pipe) && (n = std::fread(buf, 1, sizeof buf, logfp)) > 0)
             std::fwrite(buf, 1, n, pipe);
     }
     int status = run_pclose(pipe);

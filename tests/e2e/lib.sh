@@ -25,8 +25,34 @@ if [ "$(id -u)" -eq 0 ] && [ -z "${JOL_AS_ROOT:-}" ]; then
                 id "$JOL_TEST_USER" >/dev/null
         ) 9>/tmp/.jol-test-user.lock
     fi
-    exec setpriv --reuid="$JOL_TEST_USER" --regid="$JOL_TEST_USER" --init-groups \
-        env JOL="$JOL" JOL_BUILD="${JOL_BUILD:-}" bash "$0" "$@"
+    as_test_user() {
+        setpriv --reuid="$JOL_TEST_USER" --regid="$JOL_TEST_USER" --init-groups "$@"
+    }
+    script=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
+    if as_test_user test -r "$script" -a -x "$JOL"; then
+        exec setpriv --reuid="$JOL_TEST_USER" --regid="$JOL_TEST_USER" --init-groups \
+            env JOL="$JOL" JOL_BUILD="${JOL_BUILD:-}" bash "$script" "$@"
+    fi
+    # The checkout or the build lies where the test user cannot go (a
+    # clone in root's home): run from a readable copy of the scripts, the
+    # benchmark scripts and the built programs.
+    srcdir=$(cd "$(dirname "$script")/../.." && pwd)
+    stage=$(mktemp -d /tmp/jol-e2e-stage.XXXXXX) || exit 1
+    chmod 755 "$stage"
+    mkdir -p "$stage/tests" "$stage/build"
+    cp -R "$srcdir/tests/e2e" "$stage/tests/" && cp -R "$srcdir/bench" "$stage/" &&
+        cp "$JOL" "$stage/build/jol" || exit 1
+    for tool in jolgui-run jol-diff; do
+        if [ -n "${JOL_BUILD:-}" ] && [ -x "$JOL_BUILD/$tool" ]; then
+            cp "$JOL_BUILD/$tool" "$stage/build/" || exit 1
+        fi
+    done
+    chmod -R a+rX "$stage"
+    as_test_user env JOL="$stage/build/jol" JOL_BUILD="$stage/build" \
+        bash "$stage/tests/e2e/$(basename "$script")" "$@"
+    rc=$?
+    rm -rf "$stage"
+    exit $rc
 fi
 
 TEST_NAME=$(basename "$0" .sh)

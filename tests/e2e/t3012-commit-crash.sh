@@ -142,7 +142,7 @@ LAST_CMD="jol commit -m 'after the kills'"
 expect_status 0
 save_reported $((i + 1))
 
-echo "t0300: survived $kills kills (seed $SEED): $finished commits finished," \
+echo "t3012: survived $kills kills (seed $SEED): $finished commits finished," \
     "$dirlocks stale repository locks, $archlocks stale archive locks"
 
 # Every archive is grammatical and readable by jol.

@@ -150,7 +150,7 @@ if [ -s res/faults ]; then
 fi
 behind=$(cat res/s*.behind 2>/dev/null | wc -l)
 waits=$(cat res/*err 2>/dev/null | grep -c "waiting for $JOL_TEST_USER's lock in $P\$")
-echo "t0301: $behind commits refused as not up to date, $waits lock waits"
+echo "t3013: $behind commits refused as not up to date, $waits lock waits"
 
 # No repository lock and no archive lock left behind.
 check "no locks left" sh -c "! ls -a '$P' | grep -q '^#jol\\.\\|^,.*,\$'"
