@@ -272,101 +272,44 @@ std::string ifdef_format(const char *tmpl, const std::string &name) {
     return out;
 }
 
-}  // namespace
+// One parse of the options: what they set and what the handlers learn on
+// the way.
+class OptionParser {
+  public:
+    OptionParser(Context &cx, bool &done) : cx(cx), o(cx.opt), done(done) {}
 
-bool parse_diff_options(Context &cx, int argc, char **argv, std::vector<std::string> &operands,
-                        bool &done) {
-    Options &o = cx.opt;
-    done = false;
-    bool digits_given = false;
-    char prev = 0;
-    bool paginate = false;
-    bool show_c_function = false;
-    const char *prog = argc > 0 && argv[0] ? argv[0] : "diff";
-
-    auto choose_style = [&](output_style s) {
-        if (o.style_set && o.style != s) {
-            cx.error("conflicting specifications of output style");
-            return false;
-        }
-        o.style = s;
-        o.style_set = true;
-        return true;
-    };
-    auto set_context = [&](const char *text) {
-        int n;
-        if (!parse_count(text, n)) {
-            cx.error("invalid context length argument");
-            return false;
-        }
-        if (o.context >= 0 && o.context != n) {
-            cx.error("context length specified twice");
-            return false;
-        }
-        o.context = n;
-        return true;
-    };
-    auto set_line_format = [&](int which, const char *fmt) {
-        if (o.line_format_set[which] && o.line_format[which] != fmt) {
-            cx.error("conflicting line format");
-            return false;
-        }
-        o.line_format[which] = fmt;
-        o.line_format_set[which] = true;
-        return choose_style(OUTPUT_IFDEF);
-    };
-    auto set_group_format = [&](int which, const std::string &fmt, const char *conflict) {
-        if (o.group_format_set[which] && o.group_format[which] != fmt) {
-            cx.error(conflict);
-            return false;
-        }
-        o.group_format[which] = fmt;
-        o.group_format_set[which] = true;
-        return choose_style(OUTPUT_IFDEF);
-    };
-    auto add_regexp = [&](const char *re, regex_t &into) {
-        int rc = regcomp(&into, re, REG_NOSUB);
-        if (rc != 0) {
-            char msg[256];
-            regerror(rc, &into, msg, sizeof msg);
-            cx.error("%s: %s", re, msg);
-            return false;
-        }
-        return true;
-    };
-    auto set_function = [&](const char *re) {
-        if (o.function_regexp) {
-            regfree(o.function_regexp.get());
-            o.function_regexp.reset();
-        }
-        auto r = std::make_unique<regex_t>();
-        if (!add_regexp(re, *r))
-            return false;
-        o.function_regexp = std::move(r);
-        o.function_pattern = re;
-        return true;
-    };
-
-    auto handle = [&](int c, const char *arg) -> bool {
+    // One option, or one digit of a context length; false after an error.
+    bool handle(int c, const char *arg) {
         bool was_digit = std::isdigit(static_cast<unsigned char>(prev)) != 0;
         prev = c < 256 ? static_cast<char>(c) : 0;
-        if (c >= '0' && c <= '9') {
-            if (was_digit) {
-                if (o.context > (INT_MAX - 9) / 10) {
-                    cx.error("invalid context length argument");
-                    return false;
-                }
-                o.context = o.context * 10 + (c - '0');
-            } else {
-                if (digits_given || o.context >= 0) {
-                    cx.error("context length specified twice");
-                    return false;
-                }
-                o.context = c - '0';
+        if (c >= '0' && c <= '9')
+            return handle_digit(c, was_digit);
+        return handle_option(c, arg);
+    }
+
+    // After the scan: checks of the whole set and the defaults they imply.
+    bool finish(const char *prog, const std::vector<std::string> &operands);
+
+  private:
+    bool handle_digit(int c, bool was_digit) {
+        if (was_digit) {
+            if (o.context > (INT_MAX - 9) / 10) {
+                cx.error("invalid context length argument");
+                return false;
             }
-            digits_given = true;
-            return true;
+            o.context = o.context * 10 + (c - '0');
+        } else {
+            if (digits_given || o.context >= 0) {
+                cx.error("context length specified twice");
+                return false;
+            }
+            o.context = c - '0';
         }
+        digits_given = true;
+        return true;
+    }
+
+    bool handle_option(int c, const char *arg) {
         switch (c) {
         case 'a': o.always_text = true; return true;
         case 'b': o.ignore_space_change = true; return true;
@@ -474,11 +417,83 @@ bool parse_diff_options(Context &cx, int argc, char **argv, std::vector<std::str
         case OPT_BINARY: return true;
         default: return false;
         }
-    };
+    }
 
-    if (!scan_options(cx, argc, argv, "0123456789abBcC:dD:efF:hHiI:lL:nNpPqrsS:tTuU:vwW:x:X:y",
-                      diff_long_options(), handle, operands))
-        return false;
+    bool choose_style(output_style s) {
+        if (o.style_set && o.style != s) {
+            cx.error("conflicting specifications of output style");
+            return false;
+        }
+        o.style = s;
+        o.style_set = true;
+        return true;
+    }
+    bool set_context(const char *text) {
+        int n;
+        if (!parse_count(text, n)) {
+            cx.error("invalid context length argument");
+            return false;
+        }
+        if (o.context >= 0 && o.context != n) {
+            cx.error("context length specified twice");
+            return false;
+        }
+        o.context = n;
+        return true;
+    }
+    bool set_line_format(int which, const char *fmt) {
+        if (o.line_format_set[which] && o.line_format[which] != fmt) {
+            cx.error("conflicting line format");
+            return false;
+        }
+        o.line_format[which] = fmt;
+        o.line_format_set[which] = true;
+        return choose_style(OUTPUT_IFDEF);
+    }
+    bool set_group_format(int which, const std::string &fmt, const char *conflict) {
+        if (o.group_format_set[which] && o.group_format[which] != fmt) {
+            cx.error(conflict);
+            return false;
+        }
+        o.group_format[which] = fmt;
+        o.group_format_set[which] = true;
+        return choose_style(OUTPUT_IFDEF);
+    }
+    bool add_regexp(const char *re, regex_t &into) {
+        int rc = regcomp(&into, re, REG_NOSUB);
+        if (rc != 0) {
+            char msg[256];
+            regerror(rc, &into, msg, sizeof msg);
+            cx.error("%s: %s", re, msg);
+            return false;
+        }
+        return true;
+    }
+    bool set_function(const char *re) {
+        if (o.function_regexp) {
+            regfree(o.function_regexp.get());
+            o.function_regexp.reset();
+        }
+        auto r = std::make_unique<regex_t>();
+        if (!add_regexp(re, *r))
+            return false;
+        o.function_regexp = std::move(r);
+        o.function_pattern = re;
+        return true;
+    }
+
+    Context &cx;
+    Options &o;
+    bool &done;
+    bool digits_given = false;
+    char prev = 0;
+    bool paginate = false;
+    bool show_c_function = false;
+};
+
+}  // namespace
+
+bool OptionParser::finish(const char *prog, const std::vector<std::string> &operands) {
     if (done)
         return true;
     if (paginate) {
@@ -525,4 +540,15 @@ bool parse_diff_options(Context &cx, int argc, char **argv, std::vector<std::str
     return true;
 }
 
+bool parse_diff_options(Context &cx, int argc, char **argv, std::vector<std::string> &operands,
+                        bool &done) {
+    done = false;
+    const char *prog = argc > 0 && argv[0] ? argv[0] : "diff";
+    OptionParser parser(cx, done);
+    auto handle = [&parser](int c, const char *arg) { return parser.handle(c, arg); };
+    if (!scan_options(cx, argc, argv, "0123456789abBcC:dD:efF:hHiI:lL:nNpPqrsS:tTuU:vwW:x:X:y",
+                      diff_long_options(), handle, operands))
+        return false;
+    return parser.finish(prog, operands);
+}
 }  // namespace jdiff
