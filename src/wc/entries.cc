@@ -73,6 +73,25 @@ void add_entry_node(List *list, Entnode *ent) {
 
 // Appends one journal line with a single write. A line cut short by an
 // earlier crash is terminated first so that it cannot swallow this one.
+// A last line without its line feed was cut short by a crash; readers skip
+// it. Ending it with a line feed would make it look whole (a cut tag or
+// date would become the entry's), so it is dropped before the append.
+bool drop_cut_line(int fd, off_t size) {
+    char buf[4096];
+    off_t end = size;
+    while (end > 0) {
+        off_t start = end > static_cast<off_t>(sizeof buf) ? end - static_cast<off_t>(sizeof buf) : 0;
+        ssize_t n = pread(fd, buf, static_cast<size_t>(end - start), start);
+        if (n != end - start)
+            return false;
+        for (ssize_t i = n; i > 0; --i)
+            if (buf[i - 1] == '\n')
+                return ftruncate(fd, start + i) == 0;
+        end = start;
+    }
+    return ftruncate(fd, 0) == 0;
+}
+
 bool append_journal(const std::string &path, const std::string &line) {
     int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
@@ -82,7 +101,7 @@ bool append_journal(const std::string &path, const std::string &line) {
     if (fstat(fd, &sb) == 0 && sb.st_size > 0) {
         char last = '\n';
         if (pread(fd, &last, 1, sb.st_size - 1) == 1 && last != '\n')
-            ok = write(fd, "\n", 1) == 1;
+            ok = drop_cut_line(fd, sb.st_size);
     }
     ok = ok && write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
     int saved = errno;

@@ -78,17 +78,27 @@ TEST(Entries, DirectoryLineOnlyWhenSubdirsAreKnown) {
     EXPECT_EQ(entries_after_close("/a/1.1///\nD\n", "A /b/1.1///\n"), "/a/1.1///\n/b/1.1///\nD\n");
 }
 
-TEST(Entries, RegisterAppendsOneJournalLineAndTerminatesACutOne) {
+TEST(Entries, RegisterAppendsOneJournalLineAndDropsACutOne) {
     ScratchDir s;
     fs::create_directory("JOL");
     write_text("JOL/Entries", "D\n");
     List *l = Entries_Open(0, nullptr);
-    // a crash left a journal line without its newline
-    write_text("JOL/Entries.Log", "A /cut/1.");
+    // A crash cut a journal line inside its sticky tag: ended with a line
+    // feed it would read as an entry with the tag "lon".
+    write_text("JOL/Entries.Log", "A /e/1.1/ts//\nA /cut/1.2/ts//Tlon");
     Register(l, "f", "1.3", "ts", "-kb", std::string("T1"), std::nullopt, std::nullopt);
-    EXPECT_EQ(read_text("JOL/Entries.Log"), "A /cut/1.\nA /f/1.3/ts/-kb/TT1\n");
+    EXPECT_EQ(read_text("JOL/Entries.Log"), "A /e/1.1/ts//\nA /f/1.3/ts/-kb/TT1\n");
     Entries_Close(l);
-    EXPECT_EQ(read_text("JOL/Entries"), "/f/1.3/ts/-kb/TT1\nD\n");
+    List *again = Entries_Open(0, nullptr);
+    EXPECT_EQ(entries_find(again, "cut"), nullptr);
+    Entries_Close(again);
+    // A journal that is one cut line is emptied before the append.
+    write_text("JOL/Entries.Log", "A /cut/1.");
+    l = Entries_Open(0, nullptr);
+    write_text("JOL/Entries.Log", "A /cut/1.");
+    Scratch_Entry(l, "f");
+    EXPECT_EQ(read_text("JOL/Entries.Log"), "R /f/1.3/ts/-kb/TT1\n");
+    Entries_Close(l);
 }
 
 TEST(Entries, UnreadableEntriesFileIsNeverReplacedByTheJournal) {
