@@ -130,23 +130,6 @@ std::string make_backup(const file_info *finfo, const std::string &rev, const ch
     return backup;
 }
 
-bool same_bytes(const char *a, const char *b) {
-    FILE *fa = std::fopen(a, "rb"), *fb = std::fopen(b, "rb");
-    bool same = fa && fb;
-    while (same) {
-        int ca = std::getc(fa), cb = std::getc(fb);
-        if (ca != cb)
-            same = false;
-        if (ca == EOF)
-            break;
-    }
-    if (fa)
-        std::fclose(fa);
-    if (fb)
-        std::fclose(fb);
-    return same;
-}
-
 void nonmergeable_warnings(const file_info *finfo, const std::string &rev,
                            const std::string &backup) {
     error(0, 0, "nonmergeable file needs merge");
@@ -185,7 +168,7 @@ int merge_file(file_info *finfo, Vers_TS *vers) {
              vers->tag, vers->date, conflict);
     if (joining())
         vers->vn_user = vers->vn_rcs;
-    if (!noexec && same_bytes(backup.c_str(), finfo->file.c_str())) {
+    if (!noexec && files_equal(backup.c_str(), finfo->file.c_str())) {
         jol_output(finfo->fullname + " already contains the differences between " +
                    *vers->vn_user + " and " + *vers->vn_rcs + "\n");
         history_of('G', finfo, *vers->vn_rcs);

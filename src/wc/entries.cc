@@ -16,6 +16,7 @@
 #include "src/base/error.h"
 #include "src/base/filesubr.h"
 #include "src/base/globals.h"
+#include "src/base/line_reader.h"
 #include "src/base/output.h"
 #include "src/base/root.h"
 #include "src/wc/recurse.h"
@@ -434,12 +435,11 @@ void ParseTag(opt_str *tagp, opt_str *datep, int *nonbranchp) {
             error(0, errno, "cannot open %s", "JOL/Tag");
         return;
     }
-    std::string line;
-    int c;
-    while ((c = std::getc(fp)) != EOF && c != '\n')
-        line += static_cast<char>(c);
+    LineReader lines(fp);
+    auto first = lines.next();
+    std::string line(first.value_or(std::string_view()));
     bool failed = std::ferror(fp);
-    bool empty = line.empty() && c == EOF;
+    bool empty = !first;
     std::fclose(fp);
     if (failed) {
         error(0, errno, "cannot read %s", "JOL/Tag");
