@@ -165,12 +165,16 @@ bool files_equal(const char *file1, const char *file2) {
     return fd1.fd >= 0 && fd2.fd >= 0 && compare_contents(fd1.fd, fd2.fd) == 0;
 }
 
-void rename_file(const char *from, const char *to) {
-    trace_op(std::string("rename(") + from + "," + to + ")");
-    if (noexec)
-        return;
-    if (rename(from, to) != 0)
+int rename_file(const char *from, const char *to, rename_how how) {
+    if (how.traced)
+        trace_op(std::string("rename(") + from + "," + to + ")");
+    if (noexec && how.honour_noexec)
+        return 0;
+    if (rename(from, to) == 0)
+        return 0;
+    if (how.fatal)
         fatal(errno, "cannot rename file %s to %s", from, to);
+    return -1;
 }
 
 int unlink_file(const char *name) {

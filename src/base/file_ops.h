@@ -22,7 +22,17 @@ int xcmp(const char *file1, const char *file2);
 int compare_contents(int fd1, int fd2);
 // True when both files can be opened and read and hold the same bytes.
 bool files_equal(const char *file1, const char *file2);
-void rename_file(const char *from, const char *to);
+
+// Where a rename departs from the rule of rename_file.
+struct rename_how {
+    bool traced = true;         // the -t line "rename(from,to)"
+    bool honour_noexec = true;  // false: done under -n too (the caller settled -n)
+    bool fatal = true;          // false: a failure returns -1 with errno set
+};
+// Renames `from` to `to`, traced with -t, left undone with -n and fatal
+// ("cannot rename file %s to %s") on failure, unless `how` says otherwise.
+// 0 when renamed or left undone; -1 on a failure that is not fatal.
+int rename_file(const char *from, const char *to, rename_how how = {});
 int unlink_file(const char *name);
 int unlink_file_dir(const char *name);
 // Removes a directory with everything in it; symbolic links are removed,

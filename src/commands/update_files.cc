@@ -34,6 +34,9 @@ const char *opt_c(const std::optional<std::string> &s) { return s ? s->c_str() :
 
 std::string moved_aside_name(const file_info *finfo) { return "JOL/,," + finfo->file; }
 
+// Restoring a backup: untraced, and tried under -n too (it finds none there, as always).
+constexpr rename_how put_back{.traced = false, .honour_noexec = false, .fatal = false};
+
 void history_of(char type, const file_info *finfo, const std::string &rev) {
     history_write(type, finfo->update_dir.c_str(), rev.c_str(), finfo->file.c_str(),
                   finfo->repository);
@@ -51,8 +54,8 @@ int checkout_file(file_info *finfo, Vers_TS *vers_ts, int adding, int merging, i
         backup = moved_aside_name(finfo);
         if (unlink(backup.c_str()) != 0 && errno != ENOENT)
             error(0, errno, "error removing %s", backup);
-        if (!noexec && rename(finfo->file.c_str(), backup.c_str()) != 0)
-            error(1, errno, "cannot rename file %s to %s", finfo->file, backup);
+        // Untraced: moving the old copy aside has never had a -t line.
+        rename_file(finfo->file.c_str(), backup.c_str(), {.traced = false});
     }
     const bool dead = !vers_ts->vn_rcs || RCS_isdead(vers_ts->srcfile, vers_ts->vn_rcs->c_str());
     int status = 0;
@@ -66,7 +69,7 @@ int checkout_file(file_info *finfo, Vers_TS *vers_ts, int adding, int merging, i
                               vers_ts->vn_rcs->c_str(), opt_c(vers_ts->vn_tag),
                               vers_ts->options.c_str(), nullptr, nullptr, nullptr);
         if (status != 0) {
-            if (!backup.empty() && rename(backup.c_str(), finfo->file.c_str()) != 0)
+            if (!backup.empty() && rename_file(backup.c_str(), finfo->file.c_str(), put_back) != 0)
                 error(0, errno, "cannot rename file %s to %s", backup, finfo->file);
             error(0, 0, "could not check out %s", finfo->fullname);
             return status;
@@ -154,7 +157,7 @@ int merge_file(file_info *finfo, Vers_TS *vers) {
         error(0, status == -1 ? errno : 0, "could not merge revision %s of %s", *vers->vn_user,
               finfo->fullname);
         error(status == -1 ? 1 : 0, 0, "restoring %s from backup file %s", finfo->fullname, backup);
-        rename(backup.c_str(), finfo->file.c_str());
+        rename_file(backup.c_str(), finfo->file.c_str(), put_back);
         return 1;
     }
     if (vers->options == "-V4")
@@ -251,7 +254,7 @@ int join_file(file_info *finfo, Vers_TS *vers) {
                       finfo->fullname);
                 error(status == -1 ? 1 : 0, 0, "restoring %s from backup file %s",
                       finfo->fullname, backup);
-                rename(backup.c_str(), finfo->file.c_str());
+                rename_file(backup.c_str(), finfo->file.c_str(), put_back);
                 return 1;
             }
             // Every successful merge is recorded; a conflict also marks the

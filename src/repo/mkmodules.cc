@@ -76,7 +76,10 @@ void install(const std::string &temp, const std::string &name) {
         error(0, errno, "cannot remove %s", backup);
     if (link(name.c_str(), backup.c_str()) != 0 && errno != ENOENT)
         error(0, errno, "cannot rename %s to %s", name, backup);
-    if (rename(temp.c_str(), name.c_str()) != 0 && errno != ENOENT)
+    // Untraced and done under -n, like the temporary's checkout: -t output stays stable.
+    if (rename_file(temp.c_str(), name.c_str(),
+                    {.traced = false, .honour_noexec = false, .fatal = false}) != 0 &&
+        errno != ENOENT)
         error(0, errno, "cannot rename %s to %s", temp, name);
 }
 

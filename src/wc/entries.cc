@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "src/base/error.h"
+#include "src/base/file_ops.h"
 #include "src/base/filesubr.h"
 #include "src/base/globals.h"
 #include "src/base/line_reader.h"
@@ -319,11 +320,10 @@ void write_entries(List *list) {
              fsync(fd) == 0;
         ok = close(fd) == 0 && ok;
     }
-    if (ok) {
-        if (trace)
-            trace_out(std::string("-> rename(") + entries_backup + "," + entries_file + ")\n");
-        ok = rename(entries_backup, entries_file) == 0;
-    }
+    // The backup above was written whatever -n says (callers settle -n).
+    if (ok)
+        ok = rename_file(entries_backup, entries_file,
+                         {.honour_noexec = false, .fatal = false}) == 0;
     if (!ok) {
         error(0, errno, "cannot rewrite %s", entries_file);
         unlink(entries_backup);
@@ -397,7 +397,9 @@ bool write_file_atomically(const std::string &path, std::string_view contents) {
               fsync(fd) == 0;
     int saved = errno;
     ok = close(fd) == 0 && ok;
-    if (ok && rename(tmp.c_str(), path.c_str()) == 0)
+    // Untraced and done under -n: callers settle -n, and -t output stays stable.
+    if (ok && rename_file(tmp.c_str(), path.c_str(),
+                          {.traced = false, .honour_noexec = false, .fatal = false}) == 0)
         return true;
     saved = errno ? errno : saved;
     unlink(tmp.c_str());

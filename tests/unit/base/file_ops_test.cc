@@ -216,6 +216,34 @@ TEST_F(FileOps, FilesEqualComparesWholeContents) {
     EXPECT_FALSE(files_equal(path("missing").c_str(), path("missing").c_str()));
 }
 
+TEST_F(FileOps, RenameVariants) {
+    write("a", "text");
+    // A failure that is not fatal comes back with errno, traced all the same.
+    trace = 1;
+    testing::internal::CaptureStderr();
+    errno = 0;
+    EXPECT_EQ(rename_file(path("none").c_str(), path("b").c_str(), {.fatal = false}), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              " -> rename(" + path("none") + "," + path("b") + ")\n");
+    EXPECT_EXIT(rename_file(path("none").c_str(), path("b").c_str()),
+                testing::ExitedWithCode(1), "cannot rename file .*none to .*b");
+
+    // Untraced, and done under -n when asked.
+    noexec = 1;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(rename_file(path("a").c_str(), path("b").c_str(),
+                          {.traced = false, .honour_noexec = false}),
+              0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(exists("a"));
+    EXPECT_EQ(read("b"), "text");
+    // Left undone under -n, a rename that would fail reports no failure.
+    EXPECT_EQ(rename_file(path("none").c_str(), path("c").c_str(),
+                          {.traced = false, .fatal = false}),
+              0);
+}
+
 TEST_F(FileOps, RunnerRedirectsAndReportsStatus) {
     run_setup("sh  -c");
     run_arg("echo out; echo err >&2; exit 3");
