@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "src/base/error.h"
+#include "src/base/file_ops.h"
 
 namespace mac_io {
 
@@ -89,7 +90,9 @@ int TempOutput::commit() {
     if (std::fclose(fp_) != 0 && !err)
         err = errno;
     fp_ = nullptr;
-    if (!err && rename(temp_.c_str(), final_.c_str()) != 0)
+    // Untraced, and done under -n: the temporary was written whatever -n said.
+    if (!err && rename_file(temp_.c_str(), final_.c_str(),
+                            {.traced = false, .honour_noexec = false, .fatal = false}) != 0)
         err = errno;
     if (err) {
         discard();

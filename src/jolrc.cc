@@ -9,6 +9,7 @@
 
 #include "src/base/error.h"
 #include "src/base/filesubr.h"
+#include "src/base/line_reader.h"
 
 namespace {
 
@@ -31,16 +32,12 @@ void read_jolrc(int *argc, char ***argv, const char *cmdname) {
     size_t cmdlen = std::strlen(cmdname);
     std::string found;
     bool have_line = false;
-    std::string line;
-    int c;
-    for (;;) {
-        line.clear();
-        while ((c = std::getc(fp)) != EOF && c != '\n')
-            line += static_cast<char>(c);
-        if (c == '\n')
+    LineReader lines(fp);
+    while (auto next = lines.next()) {
+        // The newline is kept: it is the blank that may end the command name.
+        std::string line(*next);
+        if (lines.newline())
             line += '\n';
-        if (line.empty())
-            break;
         if (line[0] == '#')
             continue;
         if (line.compare(0, cmdlen, cmdname) == 0 && line.size() > cmdlen &&
@@ -49,8 +46,6 @@ void read_jolrc(int *argc, char ***argv, const char *cmdname) {
             have_line = true;
             break;
         }
-        if (c == EOF)
-            break;
     }
     if (std::ferror(fp))
         error(0, errno, "cannot read %s", path);

@@ -14,6 +14,7 @@
 
 #include "src/base/error.h"
 #include "src/base/globals.h"
+#include "src/base/line_reader.h"
 #include "src/base/output.h"
 
 namespace {
@@ -132,14 +133,23 @@ int xcmp(const char *file1, const char *file2) {
         return 1;
     if (sb1.st_size == 0)
         return 0;
+    switch (compare_contents(fd1.fd, fd2.fd)) {
+    case 0: return 0;
+    case -1: fatal(errno, "cannot read file %s for comparing", file1);
+    case -2: fatal(errno, "cannot read file %s for comparing", file2);
+    default: return 1;
+    }
+}
+
+int compare_contents(int fd1, int fd2) {
     std::vector<char> buf1(8192), buf2(8192);
     for (;;) {
-        ssize_t n1 = block_read(fd1.fd, buf1.data(), buf1.size());
+        ssize_t n1 = block_read(fd1, buf1.data(), buf1.size());
         if (n1 < 0)
-            fatal(errno, "cannot read file %s for comparing", file1);
-        ssize_t n2 = block_read(fd2.fd, buf2.data(), buf2.size());
+            return -1;
+        ssize_t n2 = block_read(fd2, buf2.data(), buf2.size());
         if (n2 < 0)
-            fatal(errno, "cannot read file %s for comparing", file2);
+            return -2;
         if (n1 != n2)
             return 1;
         if (std::memcmp(buf1.data(), buf2.data(), static_cast<size_t>(n1)) != 0)
@@ -149,12 +159,22 @@ int xcmp(const char *file1, const char *file2) {
     }
 }
 
-void rename_file(const char *from, const char *to) {
-    trace_op(std::string("rename(") + from + "," + to + ")");
-    if (noexec)
-        return;
-    if (rename(from, to) != 0)
+bool files_equal(const char *file1, const char *file2) {
+    Fd fd1(open(file1, O_RDONLY | O_CLOEXEC));
+    Fd fd2(open(file2, O_RDONLY | O_CLOEXEC));
+    return fd1.fd >= 0 && fd2.fd >= 0 && compare_contents(fd1.fd, fd2.fd) == 0;
+}
+
+int rename_file(const char *from, const char *to, rename_how how) {
+    if (how.traced)
+        trace_op(std::string("rename(") + from + "," + to + ")");
+    if (noexec && how.honour_noexec)
+        return 0;
+    if (rename(from, to) == 0)
+        return 0;
+    if (how.fatal)
         fatal(errno, "cannot rename file %s to %s", from, to);
+    return -1;
 }
 
 int unlink_file(const char *name) {
@@ -381,17 +401,36 @@ std::string get_file(const char *name, const char *fullname) {
     return out;
 }
 
+namespace {
+
+// A line that opens, separates or closes the two sides of a conflict;
+// `ended` tells whether a line end follows `line`.
+bool is_conflict_marker(std::string_view line, bool ended) {
+    return line.starts_with("<<<<<<< ") || line.starts_with(">>>>>>> ") ||
+           (ended && line == "=======");
+}
+
+}  // namespace
+
 int file_has_markers(const char *file, const char *fullname) {
     FILE *fp = std::fopen(file, "r");
     if (!fp)
         fatal(errno, "cannot open %s", fullname ? fullname : file);
-    std::string line;
+    LineReader lines(fp);
     int found = 0;
-    while (getline_safe(line, fp, -1) > 0) {
-        if (line.compare(0, 8, "<<<<<<< ") == 0 || line.compare(0, 8, "=======\n") == 0 ||
-            line.compare(0, 8, ">>>>>>> ") == 0) {
-            found = 1;
+    while (!found) {
+        std::optional<std::string_view> line = lines.next();
+        if (!line)
             break;
+        for (std::string_view rest = *line;;) {
+            size_t cr = rest.find('\r');
+            if (is_conflict_marker(rest.substr(0, cr), cr != rest.npos || lines.newline())) {
+                found = 1;
+                break;
+            }
+            if (cr == rest.npos)
+                break;
+            rest.remove_prefix(cr + 1);
         }
     }
     if (std::ferror(fp))
@@ -455,29 +494,6 @@ std::optional<std::string> xgetwd() {
         buf.resize(buf.size() + 32);
     }
     return std::string(buf.data());
-}
-
-ssize_t getline_safe(std::string &line, FILE *stream, long limit) {
-    line.clear();
-    if (!stream) {
-        errno = EINVAL;
-        return -1;
-    }
-    for (;;) {
-        if (limit >= 0 && static_cast<long>(line.size()) >= limit)
-            break;
-        int c = std::getc(stream);
-        if (c == EOF)
-            break;
-        if (c == '\r' || c == '\n') {
-            line.push_back('\n');
-            break;
-        }
-        line.push_back(static_cast<char>(c));
-    }
-    if (line.empty())
-        return -1;
-    return static_cast<ssize_t>(line.size());
 }
 
 int save_cwd(saved_cwd &cwd) {

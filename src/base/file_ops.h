@@ -16,7 +16,23 @@ void copy_file(const char *from, const char *to);
 // 0 when the two have the same type and contents (or link target, or
 // device number), non-zero otherwise.
 int xcmp(const char *file1, const char *file2);
-void rename_file(const char *from, const char *to);
+// Whether the rest of two descriptors holds the same bytes: 0 when it
+// does, 1 when not, -1 or -2 (errno set) when reading the first or the
+// second failed.
+int compare_contents(int fd1, int fd2);
+// True when both files can be opened and read and hold the same bytes.
+bool files_equal(const char *file1, const char *file2);
+
+// Where a rename departs from the rule of rename_file.
+struct rename_how {
+    bool traced = true;         // the -t line "rename(from,to)"
+    bool honour_noexec = true;  // false: done under -n too (the caller settled -n)
+    bool fatal = true;          // false: a failure returns -1 with errno set
+};
+// Renames `from` to `to`, traced with -t, left undone with -n and fatal
+// ("cannot rename file %s to %s") on failure, unless `how` says otherwise.
+// 0 when renamed or left undone; -1 on a failure that is not fatal.
+int rename_file(const char *from, const char *to, rename_how how = {});
 int unlink_file(const char *name);
 int unlink_file_dir(const char *name);
 // Removes a directory with everything in it; symbolic links are removed,
@@ -38,18 +54,14 @@ void resolve_symlink(std::string &filename);
 std::string backup_file(const char *file, const char *suffix);
 // The whole file (standard input when `name` is null); failures are fatal.
 std::string get_file(const char *name, const char *fullname);
-// 1 when a line of the file begins like a conflict marker.
+// 1 when a line of the file begins like a conflict marker; a carriage
+// return ends a line there too.
 int file_has_markers(const char *file, const char *fullname);
 // Opens the file of `name`'s directory whose name matches its last
 // component regardless of case. 0 or an error number (ENOENT: no match).
 int fopen_case(const char *name, const char *mode, FILE **fp, std::string *pathp);
 void strip_trailing_slashes(std::string &path);
 std::optional<std::string> xgetwd();
-
-// One line of at most `limit` characters (no limit when negative) with its
-// terminator; a carriage return ends a line and is stored as a newline.
-// The count of characters stored, or -1 at end of file or on error.
-ssize_t getline_safe(std::string &line, FILE *stream, long limit);
 
 struct saved_cwd {
     int desc = -1;

@@ -16,6 +16,7 @@
 #include "src/base/filesubr.h"
 #include "src/base/globals.h"
 #include "src/base/identity.h"
+#include "src/base/line_reader.h"
 #include "src/base/output.h"
 #include "src/base/root.h"
 #include "src/base/sighandle.h"
@@ -707,10 +708,8 @@ int commit_filesdoneproc(void *, int err, const char *repository, const char *up
             if (errno != ENOENT)
                 error(0, errno, "warning: cannot open %s", "JOL/Checkin.prog");
         } else {
-            std::string line;
-            int c;
-            while ((c = std::getc(fp)) != EOF && c != '\n')
-                line += static_cast<char>(c);
+            LineReader lines(fp);
+            std::string line(lines.next().value_or(std::string_view()));
             if (std::ferror(fp))
                 error(0, errno, "warning: error reading %s", "JOL/Checkin.prog");
             if (std::fclose(fp) == EOF)

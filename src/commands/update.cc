@@ -17,6 +17,7 @@
 #include "src/base/file_ops.h"
 #include "src/base/filesubr.h"
 #include "src/base/globals.h"
+#include "src/base/line_reader.h"
 #include "src/base/output.h"
 #include "src/base/root.h"
 #include "src/base/subprocess.h"
@@ -253,14 +254,12 @@ int update_dirleave_proc(void *callerdat, const char *dir, int err, const char *
     if (err == 0 && !run.req.pipeout && !noexec && isfile("JOL/Update.prog")) {
         FILE *fp = std::fopen("JOL/Update.prog", "r");
         if (fp) {
-            std::string line;
-            int c;
-            while ((c = std::getc(fp)) != EOF && c != '\n')
-                line += static_cast<char>(c);
-            if (line.empty() && c == EOF)
+            LineReader lines(fp);
+            auto line = lines.next();
+            if (!line)
                 error(0, 0, "unexpected end of file on %s", "JOL/Update.prog");
-            else if (!line.empty()) {
-                std::vector<std::string> cmd{line};
+            else if (!line->empty()) {
+                std::vector<std::string> cmd{std::string(*line)};
                 if (const char *repos = recursion_repository())
                     cmd.push_back(repos);
                 jol_output(program_name + " " + command_name + ": Executing '" +

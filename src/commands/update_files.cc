@@ -32,6 +32,9 @@ const char *opt_c(const std::optional<std::string> &s) { return s ? s->c_str() :
 
 std::string moved_aside_name(const file_info *finfo) { return "JOL/,," + finfo->file; }
 
+// Restoring a backup: untraced, and tried under -n too (it finds none there, as always).
+constexpr rename_how put_back{.traced = false, .honour_noexec = false, .fatal = false};
+
 void history_of(char type, const file_info *finfo, const std::string &rev) {
     history_write(type, finfo->update_dir.c_str(), rev.c_str(), finfo->file.c_str(),
                   finfo->repository);
@@ -52,8 +55,8 @@ int checkout_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int adding
         backup = moved_aside_name(finfo);
         if (unlink(backup.c_str()) != 0 && errno != ENOENT)
             error(0, errno, "error removing %s", backup);
-        if (!noexec && rename(finfo->file.c_str(), backup.c_str()) != 0)
-            error(1, errno, "cannot rename file %s to %s", finfo->file, backup);
+        // Untraced: moving the old copy aside has never had a -t line.
+        rename_file(finfo->file.c_str(), backup.c_str(), {.traced = false});
     }
     const bool dead = !vers_ts->vn_rcs || RCS_isdead(vers_ts->srcfile, vers_ts->vn_rcs->c_str());
     int status = 0;
@@ -67,7 +70,7 @@ int checkout_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int adding
                               vers_ts->vn_rcs->c_str(), opt_c(vers_ts->vn_tag),
                               vers_ts->options.c_str(), nullptr, nullptr, nullptr);
         if (status != 0) {
-            if (!backup.empty() && rename(backup.c_str(), finfo->file.c_str()) != 0)
+            if (!backup.empty() && rename_file(backup.c_str(), finfo->file.c_str(), put_back) != 0)
                 error(0, errno, "cannot rename file %s to %s", backup, finfo->file);
             error(0, 0, "could not check out %s", finfo->fullname);
             return status;
@@ -132,23 +135,6 @@ std::string make_backup(const file_info *finfo, const std::string &rev, const ch
     return backup;
 }
 
-bool same_bytes(const char *a, const char *b) {
-    FILE *fa = std::fopen(a, "rb"), *fb = std::fopen(b, "rb");
-    bool same = fa && fb;
-    while (same) {
-        int ca = std::getc(fa), cb = std::getc(fb);
-        if (ca != cb)
-            same = false;
-        if (ca == EOF)
-            break;
-    }
-    if (fa)
-        std::fclose(fa);
-    if (fb)
-        std::fclose(fb);
-    return same;
-}
-
 void nonmergeable_warnings(const file_info *finfo, const std::string &rev,
                            const std::string &backup) {
     error(0, 0, "nonmergeable file needs merge");
@@ -173,7 +159,7 @@ int merge_file(UpdateRun &run, file_info *finfo, Vers_TS *vers) {
         error(0, status == -1 ? errno : 0, "could not merge revision %s of %s", *vers->vn_user,
               finfo->fullname);
         error(status == -1 ? 1 : 0, 0, "restoring %s from backup file %s", finfo->fullname, backup);
-        rename(backup.c_str(), finfo->file.c_str());
+        rename_file(backup.c_str(), finfo->file.c_str(), put_back);
         return 1;
     }
     if (vers->options == "-V4")
@@ -187,7 +173,7 @@ int merge_file(UpdateRun &run, file_info *finfo, Vers_TS *vers) {
              vers->tag, vers->date, conflict);
     if (run.joining())
         vers->vn_user = vers->vn_rcs;
-    if (!noexec && same_bytes(backup.c_str(), finfo->file.c_str())) {
+    if (!noexec && files_equal(backup.c_str(), finfo->file.c_str())) {
         jol_output(finfo->fullname + " already contains the differences between " +
                    *vers->vn_user + " and " + *vers->vn_rcs + "\n");
         history_of('G', finfo, *vers->vn_rcs);
@@ -270,7 +256,7 @@ int join_file(UpdateRun &run, file_info *finfo, Vers_TS *vers) {
                       finfo->fullname);
                 error(status == -1 ? 1 : 0, 0, "restoring %s from backup file %s",
                       finfo->fullname, backup);
-                rename(backup.c_str(), finfo->file.c_str());
+                rename_file(backup.c_str(), finfo->file.c_str(), put_back);
                 return 1;
             }
             // Every successful merge is recorded; a conflict also marks the

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include "src/base/error.h"
+#include "src/base/file_ops.h"
 #include "src/base/globals.h"
-#include "src/base/output.h"
 #include "src/base/sighandle.h"
 #include "src/rcs/rcs_write.h"
 
@@ -93,11 +93,9 @@ bool rcs_internal_unlockfile(FILE *fp, const std::string &path, bool must_be_new
     }
     if (r != 0)
         error(1, errno, "error closing lock file %s", rcs_lockfile);
-    if (trace)
-        jol_outerr(std::string(server_active ? "S" : " ") + "-> rename(" + rcs_lockfile + "," +
-                   path + ")\n");
     if (must_be_new) {
-        // link() never replaces an existing name.
+        // link() never replaces an existing name; it is traced as the rename it stands for.
+        trace_op("rename(" + rcs_lockfile + "," + path + ")");
         CriticalSection cs;
         if (link(rcs_lockfile.c_str(), path.c_str()) != 0) {
             int e = errno;
@@ -114,8 +112,8 @@ bool rcs_internal_unlockfile(FILE *fp, const std::string &path, bool must_be_new
     }
     {
         CriticalSection cs;
-        if (rename(rcs_lockfile.c_str(), path.c_str()) != 0)
-            error(1, errno, "cannot rename file %s to %s", rcs_lockfile, path);
+        // The lock file was written whatever -n says (callers settle -n).
+        rename_file(rcs_lockfile.c_str(), path.c_str(), {.honour_noexec = false});
         rcs_lockfile.clear();
     }
     return true;

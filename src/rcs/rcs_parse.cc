@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "src/base/error.h"
+#include "src/base/file_ops.h"
 #include "src/base/globals.h"
 #include "src/rcs/rcs_internal.h"
 
@@ -483,6 +484,8 @@ void freercsnode(RCSNode **rcs) {
 }
 
 int RCS_setattic(RCSNode *rcs, int toattic) {
+    // Untraced: attic moves have never had a -t line, and -t output stays stable.
+    constexpr rename_how attic_move{.traced = false, .fatal = false};
     rcsbuf_cache_close();
     std::string &path = rcs->path;
     size_t slash = path.rfind('/');
@@ -495,7 +498,7 @@ int RCS_setattic(RCSNode *rcs, int toattic) {
         if (!noexec && mkdir(attic.c_str(), 0777 & ~jolumask) != 0 && errno != EEXIST)
             error(0, errno, "cannot make directory %s", attic);
         std::string newpath = attic + "/" + base;
-        if (!noexec && rename(path.c_str(), newpath.c_str()) != 0) {
+        if (rename_file(path.c_str(), newpath.c_str(), attic_move) != 0) {
             int saved = errno;
             if (access(path.c_str(), R_OK) == 0 || access(newpath.c_str(), R_OK) != 0) {
                 error(0, saved, "cannot rename %s to %s", path, newpath);
@@ -514,7 +517,7 @@ int RCS_setattic(RCSNode *rcs, int toattic) {
     size_t up = dir.rfind('/');
     std::string parent = up == std::string::npos ? "." : dir.substr(0, up);
     std::string newpath = parent + "/" + base;
-    if (!noexec && rename(path.c_str(), newpath.c_str()) != 0) {
+    if (rename_file(path.c_str(), newpath.c_str(), attic_move) != 0) {
         error(0, errno, "failed to move `%s' out of the attic", path);
         return 1;
     }

@@ -9,6 +9,7 @@
 
 #include "src/base/error.h"
 #include "src/base/globals.h"
+#include "src/base/line_reader.h"
 #include "src/base/output.h"
 #include "src/base/root.h"
 #include "src/base/subprocess.h"
@@ -99,21 +100,14 @@ std::string read_back(const std::string &file) {
         error(0, errno, "warning: cannot read %s", file);
         return std::string();
     }
-    std::string out, line;
-    int c;
-    for (;;) {
-        line.clear();
-        while ((c = std::getc(fp)) != EOF) {
-            line += static_cast<char>(c);
-            if (c == '\n')
-                break;
-        }
-        if (line.empty())
-            break;
-        if (line.compare(0, 4, "JOL:") != 0)
-            out += line;
-        if (c == EOF)
-            break;
+    std::string out;
+    LineReader lines(fp);
+    while (auto line = lines.next()) {
+        if (line->starts_with("JOL:"))
+            continue;
+        out += *line;
+        if (lines.newline())
+            out += '\n';
     }
     if (std::ferror(fp))
         error(0, errno, "warning: cannot read %s", file);

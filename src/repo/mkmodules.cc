@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include "src/base/error.h"
+#include "src/base/file_ops.h"
 #include "src/base/globals.h"
+#include "src/base/line_reader.h"
 #include "src/rcs/rcs.h"
 #include "src/repo/admin_files.h"
 #include "src/repo/mydbm.h"
@@ -55,24 +57,6 @@ bool checkout_to(const std::string &file, const std::string &temp) {
     return true;
 }
 
-bool same_contents(const std::string &a, const std::string &b) {
-    FILE *fa = std::fopen(a.c_str(), "rb");
-    FILE *fb = std::fopen(b.c_str(), "rb");
-    bool same = fa && fb;
-    while (same) {
-        int ca = std::getc(fa), cb = std::getc(fb);
-        if (ca != cb)
-            same = false;
-        if (ca == EOF || cb == EOF)
-            break;
-    }
-    if (fa)
-        std::fclose(fa);
-    if (fb)
-        std::fclose(fb);
-    return same;
-}
-
 // Puts the checked-out copy in place. The old copy is first linked to
 // ".#name" and then replaced by one rename, so the name never vanishes
 // (a hook file that is briefly missing would let a commit through).
@@ -81,7 +65,7 @@ void install(const std::string &temp, const std::string &name) {
     mode_t mode = 0444;
     if (stat((name + ",v").c_str(), &sb) == 0)
         mode |= sb.st_mode & 0111;
-    if (same_contents(temp, name)) {
+    if (files_equal(temp.c_str(), name.c_str())) {
         chmod(name.c_str(), mode);
         remove_temp(temp);
         return;
@@ -92,7 +76,10 @@ void install(const std::string &temp, const std::string &name) {
         error(0, errno, "cannot remove %s", backup);
     if (link(name.c_str(), backup.c_str()) != 0 && errno != ENOENT)
         error(0, errno, "cannot rename %s to %s", name, backup);
-    if (rename(temp.c_str(), name.c_str()) != 0 && errno != ENOENT)
+    // Untraced and done under -n, like the temporary's checkout: -t output stays stable.
+    if (rename_file(temp.c_str(), name.c_str(),
+                    {.traced = false, .honour_noexec = false, .fatal = false}) != 0 &&
+        errno != ENOENT)
         error(0, errno, "cannot rename %s to %s", temp, name);
 }
 
@@ -108,14 +95,9 @@ void do_checkoutlist() {
             error(0, errno, "cannot open %s", "checkoutlist");
         return;
     }
-    std::string line;
-    int c;
-    for (;;) {
-        line.clear();
-        while ((c = std::getc(fp)) != EOF && c != '\n')
-            line += static_cast<char>(c);
-        if (line.empty() && c == EOF)
-            break;
+    LineReader lines(fp);
+    while (auto next = lines.next()) {
+        std::string line(*next);
         if (!line.empty() && line[0] != '#') {
             size_t i = line.find_first_not_of(" \t");
             if (i != std::string::npos) {
@@ -149,8 +131,6 @@ void do_checkoutlist() {
                 }
             }
         }
-        if (c == EOF)
-            break;
     }
     if (std::ferror(fp))
         error(0, errno, "cannot read %s", "checkoutlist");

@@ -6,13 +6,13 @@
 #include <cstdio>
 
 #include "src/base/error.h"
+#include "src/base/line_reader.h"
 #include "src/wc/entries.h"
 
 namespace {
 
 void load(DBM *db, FILE *fp) {
-    std::string logical, line;
-    int c;
+    std::string logical;
     auto finish = [&](std::string &text) {
         if (text.empty() || text[0] == '#')
             return;
@@ -42,26 +42,20 @@ void load(DBM *db, FILE *fp) {
         node_set_string(n, value);
         addnode(db->dbm_list, n);
     };
-    for (;;) {
-        line.clear();
-        while ((c = std::getc(fp)) != EOF && c != '\n')
-            line += static_cast<char>(c);
-        if (line.empty() && c == EOF)
-            break;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!line.empty() && line.back() == '\\') {
-            line.pop_back();
+    LineReader lines(fp);
+    while (auto next = lines.next()) {
+        std::string_view line = *next;
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
+        // A backslash at the end continues the line on the next one.
+        if (line.ends_with('\\')) {
+            line.remove_suffix(1);
             logical += line;
-            if (c == EOF)
-                break;
             continue;
         }
         logical += line;
         finish(logical);
         logical.clear();
-        if (c == EOF)
-            break;
     }
     if (!logical.empty())
         finish(logical);

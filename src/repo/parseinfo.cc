@@ -12,6 +12,7 @@
 #include "src/base/error.h"
 #include "src/base/filesubr.h"
 #include "src/base/globals.h"
+#include "src/base/line_reader.h"
 #include "src/base/output.h"
 #include "src/base/root.h"
 #include "src/rcs/rcs.h"
@@ -21,21 +22,6 @@
 int system_auth = 1;
 int top_level_admin = 0;
 std::string logHistory = "TOEFWUCGMAR";
-
-namespace {
-
-bool read_line(FILE *fp, std::string &line) {
-    line.clear();
-    int c;
-    while ((c = std::getc(fp)) != EOF) {
-        line += static_cast<char>(c);
-        if (c == '\n')
-            break;
-    }
-    return !line.empty();
-}
-
-}  // namespace
 
 std::string shell_word(std::string_view text) {
     std::string out = "'";
@@ -61,14 +47,11 @@ int parse_config(const char *root) {
             error(0, errno, "cannot open %s", path);
         return 0;
     }
-    std::string line;
     int result = 0;
-    while (read_line(fp, line)) {
-        if (line[0] == '#')
-            continue;
-        if (line.back() == '\n')
-            line.pop_back();
-        if (line.empty())
+    LineReader lines(fp);
+    while (auto next = lines.next()) {
+        std::string line(*next);
+        if (line.empty() || line[0] == '#')
             continue;
         size_t eq = line.find('=');
         if (eq == std::string::npos) {
@@ -231,10 +214,11 @@ int Parse_Info(const char *infofile, const char *repository, CALLPROC callproc, 
     bool matched = false;
     int err = 0;
     int lineno = 0;
-    std::string line;
-    while (read_line(fp, line)) {
+    LineReader lines(fp);
+    while (auto next = lines.next()) {
+        std::string_view line = *next;
         ++lineno;
-        if (line[0] == '#')
+        if (!line.empty() && line[0] == '#')
             continue;
         size_t i = 0;
         while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i])))
@@ -244,16 +228,14 @@ int Parse_Info(const char *infofile, const char *repository, CALLPROC callproc, 
         size_t e = i;
         while (e < line.size() && !std::isspace(static_cast<unsigned char>(line[e])))
             ++e;
-        std::string exp = line.substr(i, e - i);
+        std::string exp(line.substr(i, e - i));
         while (e < line.size() && std::isspace(static_cast<unsigned char>(line[e])))
             ++e;
         if (e == line.size()) {
             error(0, 0, "syntax error at line %d file %s; ignored", lineno, path);
             continue;
         }
-        std::string value = line.substr(e);
-        if (!value.empty() && value.back() == '\n')
-            value.pop_back();
+        std::string value(line.substr(e));
         if (exp == "DEFAULT") {
             deflt = expand_path(value.c_str(), infofile, lineno, quote);
             continue;

@@ -14,8 +14,10 @@
 #include <unistd.h>
 
 #include "src/base/error.h"
+#include "src/base/file_ops.h"
 #include "src/base/filesubr.h"
 #include "src/base/globals.h"
+#include "src/base/line_reader.h"
 #include "src/base/output.h"
 #include "src/base/root.h"
 #include "src/wc/recurse.h"
@@ -337,11 +339,10 @@ void write_entries(List *list) {
              fsync(fd) == 0;
         ok = close(fd) == 0 && ok;
     }
-    if (ok) {
-        if (trace)
-            trace_out(std::string("-> rename(") + entries_backup + "," + entries_file + ")\n");
-        ok = rename(entries_backup, entries_file) == 0;
-    }
+    // The backup above was written whatever -n says (callers settle -n).
+    if (ok)
+        ok = rename_file(entries_backup, entries_file,
+                         {.honour_noexec = false, .fatal = false}) == 0;
     if (!ok) {
         error(0, errno, "cannot rewrite %s", entries_file);
         unlink(entries_backup);
@@ -415,7 +416,9 @@ bool write_file_atomically(const std::string &path, std::string_view contents) {
               fsync(fd) == 0;
     int saved = errno;
     ok = close(fd) == 0 && ok;
-    if (ok && rename(tmp.c_str(), path.c_str()) == 0)
+    // Untraced and done under -n: callers settle -n, and -t output stays stable.
+    if (ok && rename_file(tmp.c_str(), path.c_str(),
+                          {.traced = false, .honour_noexec = false, .fatal = false}) == 0)
         return true;
     saved = errno ? errno : saved;
     unlink(tmp.c_str());
@@ -453,12 +456,11 @@ void ParseTag(opt_str *tagp, opt_str *datep, int *nonbranchp) {
             error(0, errno, "cannot open %s", "JOL/Tag");
         return;
     }
-    std::string line;
-    int c;
-    while ((c = std::getc(fp)) != EOF && c != '\n')
-        line += static_cast<char>(c);
+    LineReader lines(fp);
+    auto first = lines.next();
+    std::string line(first.value_or(std::string_view()));
     bool failed = std::ferror(fp);
-    bool empty = line.empty() && c == EOF;
+    bool empty = !first;
     std::fclose(fp);
     if (failed) {
         error(0, errno, "cannot read %s", "JOL/Tag");

@@ -10,6 +10,7 @@
 
 #include "src/base/error.h"
 #include "src/base/globals.h"
+#include "src/base/line_reader.h"
 #include "src/hash/hash.h"
 #include "src/wc/entries.h"
 
@@ -36,14 +37,9 @@ void fileattr_read() {
             error(0, errno, "cannot read %s", path);
         return;
     }
-    std::string line;
-    int c;
-    for (;;) {
-        line.clear();
-        while ((c = std::getc(fp)) != EOF && c != '\n')
-            line += static_cast<char>(c);
-        if (line.empty() && c == EOF)
-            break;
+    LineReader lines(fp);
+    while (auto next = lines.next()) {
+        std::string line(*next);
         if (!line.empty() && line[0] == 'F') {
             size_t tab = line.find('\t');
             if (tab == std::string::npos)
@@ -62,8 +58,6 @@ void fileattr_read() {
         } else {
             unrecognized.push_back(line);
         }
-        if (c == EOF)
-            break;
     }
     std::fclose(fp);
 }

@@ -14,6 +14,7 @@
 #include "src/base/error.h"
 #include "src/base/filesubr.h"
 #include "src/base/globals.h"
+#include "src/base/line_reader.h"
 #include "src/base/root.h"
 #include "src/wc/entries.h"
 #include "src/wc/wrapper.h"
@@ -101,16 +102,9 @@ void ign_add_file(const char *file, int hold) {
             error(0, errno, "cannot open %s", file);
         return;
     }
-    std::string line;
-    int c;
-    for (;;) {
-        line.clear();
-        while ((c = std::getc(fp)) != EOF && c != '\n')
-            line += static_cast<char>(c);
-        ign_add(line.c_str(), hold);
-        if (c == EOF)
-            break;
-    }
+    LineReader lines(fp);
+    while (auto line = lines.next())
+        ign_add(std::string(*line).c_str(), hold);
     if (std::ferror(fp))
         error(0, errno, "cannot read %s", file);
     if (std::fclose(fp) == EOF)

@@ -13,6 +13,7 @@
 #include "src/base/error.h"
 #include "src/base/filesubr.h"
 #include "src/base/globals.h"
+#include "src/base/line_reader.h"
 #include "src/base/root.h"
 
 namespace {
@@ -108,17 +109,10 @@ void wrap_add_file(const char *file, int isTemp) {
             error(0, errno, "cannot open %s", file);
         return;
     }
-    std::string line;
-    int c;
-    for (;;) {
-        line.clear();
-        while ((c = std::getc(fp)) != EOF && c != '\n')
-            line += static_cast<char>(c);
-        if (!line.empty())
-            wrap_add(line.c_str(), isTemp);
-        if (c == EOF)
-            break;
-    }
+    LineReader lines(fp);
+    while (auto line = lines.next())
+        if (!line->empty())
+            wrap_add(std::string(*line).c_str(), isTemp);
     if (std::ferror(fp))
         error(0, errno, "cannot read %s", file);
     if (std::fclose(fp) == EOF)

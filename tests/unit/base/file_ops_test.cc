@@ -1,7 +1,8 @@
 // File helpers and the runner: the -n and -t rules, comparisons, link
-// chains, case-insensitive opening, line reading and child programs.
+// chains, case-insensitive opening, conflict markers and child programs.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -181,18 +182,66 @@ TEST_F(FileOps, CaseInsensitiveOpen) {
                 testing::ExitedWithCode(1), "is ambiguous; could mean");
 }
 
-TEST_F(FileOps, LinesEndAtCarriageReturnsAndLimits) {
-    write("lines", "one\r\ntwo\rthree\nlong line here");
-    FILE *fp = std::fopen(path("lines").c_str(), "r");
-    ASSERT_NE(fp, nullptr);
-    std::string line;
-    std::vector<std::string> got;
-    while (getline_safe(line, fp, 4) > 0)
-        got.push_back(line);
-    std::fclose(fp);
-    EXPECT_EQ(got, (std::vector<std::string>{"one\n", "\n", "two\n", "thre", "e\n", "long", " lin",
-                                             "e he", "re"}));
-    EXPECT_EQ(getline_safe(line, nullptr, -1), -1);
+TEST_F(FileOps, MarkerLinesMayEndInCarriageReturns) {
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    write("cr", "mine\r=======\rtheirs\r");
+    EXPECT_EQ(file_has_markers("cr", "cr"), 1);
+    write("crlf", "a\r\n=======\r\nb\r\n");
+    EXPECT_EQ(file_has_markers("crlf", "crlf"), 1);
+    write("after-cr", "text\r<<<<<<< mine");
+    EXPECT_EQ(file_has_markers("after-cr", "after-cr"), 1);
+    // A separator needs a line end after it.
+    write("unended", "a\n=======");
+    EXPECT_EQ(file_has_markers("unended", "unended"), 0);
+    write("longer", "=======\t\r>>>>>>>\r\n<<<<<<<\n");
+    EXPECT_EQ(file_has_markers("longer", "longer"), 0);
+    EXPECT_EXIT(file_has_markers("absent", "dir/absent"), testing::ExitedWithCode(1),
+                "cannot open dir/absent");
+}
+
+TEST_F(FileOps, FilesEqualComparesWholeContents) {
+    const std::string big(70000, 'x');
+    write("a", big);
+    write("b", big);
+    EXPECT_TRUE(files_equal(path("a").c_str(), path("b").c_str()));
+    write("b", big.substr(0, 69999) + "y");
+    EXPECT_FALSE(files_equal(path("a").c_str(), path("b").c_str()));
+    write("b", big + "x");
+    EXPECT_FALSE(files_equal(path("a").c_str(), path("b").c_str()));
+    EXPECT_FALSE(files_equal(path("b").c_str(), path("a").c_str()));
+    write("e1", "");
+    write("e2", "");
+    EXPECT_TRUE(files_equal(path("e1").c_str(), path("e2").c_str()));
+    EXPECT_FALSE(files_equal(path("e1").c_str(), path("missing").c_str()));
+    EXPECT_FALSE(files_equal(path("missing").c_str(), path("missing").c_str()));
+}
+
+TEST_F(FileOps, RenameVariants) {
+    write("a", "text");
+    // A failure that is not fatal comes back with errno, traced all the same.
+    trace = 1;
+    testing::internal::CaptureStderr();
+    errno = 0;
+    EXPECT_EQ(rename_file(path("none").c_str(), path("b").c_str(), {.fatal = false}), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              " -> rename(" + path("none") + "," + path("b") + ")\n");
+    EXPECT_EXIT(rename_file(path("none").c_str(), path("b").c_str()),
+                testing::ExitedWithCode(1), "cannot rename file .*none to .*b");
+
+    // Untraced, and done under -n when asked.
+    noexec = 1;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(rename_file(path("a").c_str(), path("b").c_str(),
+                          {.traced = false, .honour_noexec = false}),
+              0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(exists("a"));
+    EXPECT_EQ(read("b"), "text");
+    // Left undone under -n, a rename that would fail reports no failure.
+    EXPECT_EQ(rename_file(path("none").c_str(), path("c").c_str(),
+                          {.traced = false, .fatal = false}),
+              0);
 }
 
 TEST_F(FileOps, RunnerRedirectsAndReportsStatus) {
