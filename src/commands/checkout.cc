@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,16 +30,25 @@
 
 namespace {
 
-mtype m_type = CHECKOUT;
-std::optional<std::string> options, tag, date, join_rev1, join_rev2;
-int force_tag_match = 1;
-int aflag = 0;
-int pipeout = 0;
-int checkout_prune_dirs = 0;
-std::string preload_update_dir;
-bool preload_set = false;
-std::string history_name;
-bool tag_validated = false, join_tags_validated = false;
+// One checkout or export command: its options, and what it learns while it
+// goes through the modules.
+struct CheckoutState {
+    mtype m_type = CHECKOUT;
+    opt_str options, tag, date;    // -k, -r, -D
+    opt_str join_rev1, join_rev2;  // -j, -j
+    int force_tag_match = 1;       // cleared by -f
+    int aflag = 0;                 // -A
+    int pipeout = 0;               // -p
+    int prune_dirs = 0;            // -P, implied by -r and -D
+    opt_str where;                 // -d
+    int shorten = -1;              // 1 with -d, 0 with -N; -1: neither
+    int local = 0;                 // -l / -R
+    int run_module_prog = 1;       // cleared by -n and -p
+    int cat = 0, status = 0;       // -c, -s
+    std::string history_name;      // the tag and date the history records
+    // The tags are checked once, in the archives of the first module.
+    bool tag_validated = false, join_tags_validated = false;
+};
 
 const char *opt_c(const std::optional<std::string> &s) { return s ? s->c_str() : nullptr; }
 
@@ -121,20 +131,66 @@ void make_entries_static() {
 
 // Gives the current directory (dirpath) administrative files, unless it
 // has them already.
-void build_one_dir(const std::string &repository, const std::string &dirpath, int sticky) {
+void build_one_dir(const CheckoutState &st, const std::string &repository,
+                   const std::string &dirpath, int sticky) {
     if (isdir("JOL")) {
-        if (m_type == EXPORT)
+        if (st.m_type == EXPORT)
             error(1, 0, "cannot export into a working directory");
         return;
     }
-    if (m_type == EXPORT)
+    if (st.m_type == EXPORT)
         return;
     if (!isdir(repository.c_str()))
         error(1, 0, "there is no repository %s", repository);
-    if (Create_Admin(".", dirpath.c_str(), repository.c_str(), sticky ? std::nullopt : tag,
-                     sticky ? std::nullopt : date, 0, 1, 1) != 0)
+    if (Create_Admin(".", dirpath.c_str(), repository.c_str(), sticky ? std::nullopt : st.tag,
+                     sticky ? std::nullopt : st.date, 0, 1, 1) != 0)
         return;
     make_entries_static();
+}
+
+// Where one directory of a module goes, the repository directory that
+// fills it, and the files asked for in it (none: all of them).
+struct ModuleTarget {
+    std::string repository;
+    std::string where;
+    std::vector<std::string> files;
+};
+
+ModuleTarget module_target(int argc, char **argv, const char *where_orig, const char *mwhere,
+                           const char *mfile, int shorten) {
+    ModuleTarget t;
+    t.repository = JOLroot_directory + "/" + argv[0];
+    Sanitize_Repository_Name(t.repository);
+    t.files.assign(argv + 1, argv + argc);
+
+    if (shorten)
+        t.where = where_orig ? where_orig : (mwhere ? mwhere : argv[0]);
+    else {
+        if (where_orig)
+            t.where = std::string(where_orig) + "/";
+        t.where += (mwhere && *mwhere && mwhere[0] != '/') ? mwhere : argv[0];
+    }
+    while (t.where.size() > 1 && t.where.back() == '/')
+        t.where.pop_back();
+
+    if (mfile) {
+        std::string mf = mfile;
+        if (!mf.empty() && mf.back() == '/')
+            error(0, 0, "checkout_proc: trailing slash on mfile (%s)!", mf);
+        size_t slash = mf.rfind('/');
+        if (slash != std::string::npos) {
+            t.repository += "/" + mf.substr(0, slash);
+            t.where += "/" + mf.substr(0, slash);
+            mf = mf.substr(slash + 1);
+        }
+        if (isdir((t.repository + "/" + mf).c_str())) {
+            t.repository += "/" + mf;
+            t.where += "/" + mf;
+        } else {
+            t.files.assign(1, mf);
+        }
+    }
+    return t;
 }
 
 struct dir_to_build {
@@ -143,100 +199,44 @@ struct dir_to_build {
     bool just_chdir;
 };
 
-int checkout_proc(int argc, char **argv, const char *where_orig, const char *mwhere,
-                  const char *mfile, int shorten, int local_specified, const char *omodule,
-                  const char *) {
-    std::string repository = JOLroot_directory + "/" + argv[0];
-    Sanitize_Repository_Name(repository);
-    std::vector<std::string> files(argv + 1, argv + argc);
-
-    std::string where;
-    if (shorten)
-        where = where_orig ? where_orig : (mwhere ? mwhere : argv[0]);
-    else {
-        if (where_orig)
-            where = std::string(where_orig) + "/";
-        where += (mwhere && *mwhere && mwhere[0] != '/') ? mwhere : argv[0];
-    }
-    while (where.size() > 1 && where.back() == '/')
-        where.pop_back();
-
-    if (mfile) {
-        std::string mf = mfile;
-        if (!mf.empty() && mf.back() == '/')
-            error(0, 0, "checkout_proc: trailing slash on mfile (%s)!", mf);
-        size_t slash = mf.rfind('/');
-        if (slash != std::string::npos) {
-            repository += "/" + mf.substr(0, slash);
-            where += "/" + mf.substr(0, slash);
-            mf = mf.substr(slash + 1);
-        }
-        if (isdir((repository + "/" + mf).c_str())) {
-            repository += "/" + mf;
-            where += "/" + mf;
-        } else {
-            files.assign(1, mf);
-        }
-    }
-    const int sticky = files.empty();
-
-    std::string saved_preload = preload_update_dir;
-    bool saved_set = preload_set;
-    preload_update_dir = preload_set ? preload_update_dir + "/" + where : where;
-    preload_set = true;
-    struct Restore {
-        std::string &p;
-        bool &s;
-        std::string v;
-        bool vs;
-        ~Restore() {
-            p = v;
-            s = vs;
-        }
-    } restore{preload_update_dir, preload_set, saved_preload, saved_set};
-
-    if (!inside(canonical(repository), canonical(JOLroot_directory)))
-        error(1, 0, "internal error: %s doesn't start with %s in checkout_proc", repository,
-              JOLroot_directory);
-
-    // The directories on the way to `where`, outermost first.
-    std::vector<dir_to_build> dirs;
-    {
-        std::string w = where;
-        std::string repos = repository;
-        std::vector<dir_to_build> rev;
-        rev.push_back({repository, w, false});
-        for (;;) {
-            size_t slash = w.rfind('/');
-            if (slash == std::string::npos)
-                break;
-            w = slash == 0 ? std::string("/") : w.substr(0, slash);
-            dir_to_build d;
-            d.dirpath = w;
-            d.just_chdir = where_orig && w.size() < std::strlen(where_orig);
-            if (!d.just_chdir) {
-                if (repos == JOLroot_directory || (mwhere && *mwhere)) {
-                    d.repository = emptydir_name();
-                } else if (where_orig && w == where_orig) {
-                    d.repository = JOLroot_directory + "/.";
-                } else {
-                    size_t rs = repos.rfind('/');
-                    repos = rs == std::string::npos ? repos : repos.substr(0, rs);
-                    d.repository = repos == JOLroot_directory ? repos + "/." : repos;
-                }
+// The directories on the way to the target, outermost first, the target
+// last.
+std::vector<dir_to_build> dirs_on_the_way(const ModuleTarget &t, const char *where_orig,
+                                          const char *mwhere) {
+    std::string w = t.where;
+    std::string repos = t.repository;
+    std::vector<dir_to_build> rev;
+    rev.push_back({t.repository, w, false});
+    for (;;) {
+        size_t slash = w.rfind('/');
+        if (slash == std::string::npos)
+            break;
+        w = slash == 0 ? std::string("/") : w.substr(0, slash);
+        dir_to_build d;
+        d.dirpath = w;
+        d.just_chdir = where_orig && w.size() < std::strlen(where_orig);
+        if (!d.just_chdir) {
+            if (repos == JOLroot_directory || (mwhere && *mwhere)) {
+                d.repository = emptydir_name();
+            } else if (where_orig && w == where_orig) {
+                d.repository = JOLroot_directory + "/.";
+            } else {
+                size_t rs = repos.rfind('/');
+                repos = rs == std::string::npos ? repos : repos.substr(0, rs);
+                d.repository = repos == JOLroot_directory ? repos + "/." : repos;
             }
-            rev.push_back(d);
-            if (w == "/")
-                break;
         }
-        dirs.assign(rev.rbegin(), rev.rend());
+        rev.push_back(d);
+        if (w == "/")
+            break;
     }
+    return std::vector<dir_to_build>(rev.rbegin(), rev.rend());
+}
 
-    if (where[0] != '/' && top_level_admin && m_type == CHECKOUT && !pipeout)
-        build_one_dir(JOLroot_directory, ".", sticky);
-
-    // Enter every directory down to the target, creating what is missing.
-    std::string dirname;
+// Enters every directory down to the target, creating what is missing;
+// 1 when one cannot be entered.
+int enter_target(const CheckoutState &st, const std::vector<dir_to_build> &dirs,
+                 const std::string &where, const char *omodule, int sticky) {
     for (size_t i = 0; i + 1 < dirs.size(); ++i) {
         const dir_to_build &d = dirs[i];
         std::string component = d.dirpath == "/" ? "/" : d.dirpath.substr(d.dirpath.rfind('/') + 1);
@@ -245,7 +245,7 @@ int checkout_proc(int argc, char **argv, const char *where_orig, const char *mwh
         if (!d.just_chdir && !noexec) {
             if (mkdir(component.c_str(), 0777) != 0 && errno != EEXIST)
                 error(1, errno, "cannot make directory %s", component);
-            if (m_type == CHECKOUT)
+            if (st.m_type == CHECKOUT)
                 Subdir_Register(nullptr, nullptr, component);
         } else if (!noexec && !isdir(component.c_str())) {
             mkdir(component.c_str(), 0777);
@@ -256,236 +256,273 @@ int checkout_proc(int argc, char **argv, const char *where_orig, const char *mwh
             return 1;
         }
         if (d.repository)
-            build_one_dir(*d.repository, d.dirpath, sticky);
+            build_one_dir(st, *d.repository, d.dirpath, sticky);
     }
-    {
-        const dir_to_build &last = dirs.back();
-        std::string component = last.dirpath.substr(last.dirpath.rfind('/') + 1);
-        if (last.dirpath.find('/') == std::string::npos)
-            component = last.dirpath;
-        if (!noexec && !pipeout) {
-            if (mkdir(component.c_str(), 0777) != 0 && errno != EEXIST)
-                error(1, errno, "cannot make directory %s", component);
-            if (m_type == CHECKOUT)
-                Subdir_Register(nullptr, nullptr, component);
-        }
-        if (!pipeout) {
-            if (chdir(component.c_str()) != 0) {
-                error(0, errno, "cannot chdir to %s", where);
-                error(0, 0, "ignoring module %s", omodule);
-                return 1;
-            }
-        }
-        dirname = component;
+    const dir_to_build &last = dirs.back();
+    std::string component = last.dirpath.substr(last.dirpath.rfind('/') + 1);
+    if (last.dirpath.find('/') == std::string::npos)
+        component = last.dirpath;
+    if (!noexec && !st.pipeout) {
+        if (mkdir(component.c_str(), 0777) != 0 && errno != EEXIST)
+            error(1, errno, "cannot make directory %s", component);
+        if (st.m_type == CHECKOUT)
+            Subdir_Register(nullptr, nullptr, component);
     }
-
-    if (!pipeout) {
-        if (!isdir("JOL")) {
-            if (!isdir(repository.c_str()))
-                error(1, 0, "there is no repository %s", repository);
-            if (m_type == CHECKOUT || m_type == EXPORT) {
-                Create_Admin(".", preload_update_dir.c_str(), repository.c_str(),
-                             sticky ? tag : std::nullopt, sticky ? date : std::nullopt, 0, 0, 1);
-                if (!sticky)
-                    make_entries_static();
-            }
-        } else {
-            if (m_type == EXPORT)
-                error(1, 0, "cannot export into working directory");
-            std::string existing = Name_Repository(nullptr, preload_update_dir.c_str());
-            if (canonical(existing) != canonical(repository)) {
-                error(0, 0, "existing repository %s does not match %s", existing, repository);
-                error(0, 0, "ignoring module %s", omodule);
-                return 1;
-            }
-        }
-    } else if (chdir(repository.c_str()) != 0) {
-        error(0, errno, "cannot chdir to %s", repository);
+    if (!st.pipeout && chdir(component.c_str()) != 0) {
+        error(0, errno, "cannot chdir to %s", where);
+        error(0, 0, "ignoring module %s", omodule);
         return 1;
     }
-
-    int which = pipeout ? WHICH_REPOSITORY : (WHICH_LOCAL | WHICH_REPOSITORY);
-    if (!tag_validated) {
-        // Validated in the module's archives: the new working directory
-        // has none of its subdirectories yet.
-        tag_check_valid(opt_c(tag), argc - 1, argv + 1, 0, aflag, repository.c_str());
-        tag_validated = true;
-    }
-    if (!join_tags_validated) {
-        tag_check_valid_join(opt_c(join_rev1), argc - 1, argv + 1, 0, aflag, repository.c_str());
-        tag_check_valid_join(opt_c(join_rev2), argc - 1, argv + 1, 0, aflag, repository.c_str());
-        join_tags_validated = true;
-    }
-    if (tag || date || join_rev1)
-        which |= WHICH_ATTIC;
-
-    int err;
-    if (sticky && !local_specified) {
-        if (!pipeout)
-            history_write(m_type == CHECKOUT ? 'O' : 'E', preload_update_dir.c_str(),
-                          history_name.c_str(), omodule, repository.c_str());
-        err = do_update({.options = options,
-                         .tag = tag,
-                         .date = date,
-                         .force_tag_match = force_tag_match,
-                         .build_dirs = 1,
-                         .aflag = aflag,
-                         .prune_dirs = checkout_prune_dirs,
-                         .pipeout = pipeout,
-                         .which = which,
-                         .join_rev1 = join_rev1,
-                         .join_rev2 = join_rev2,
-                         .preload_update_dir = preload_update_dir.c_str()});
-    } else {
-        std::vector<std::string> names = files;
-        if (names.empty()) {
-            // A whole directory with -l: its files.
-        } else if (!pipeout) {
-            List *entries = Entries_Open(0, nullptr);
-            for (const std::string &f : names) {
-                if (isfile(f.c_str()))
-                    continue;
-                file_info fi;
-                fi.file = f;
-                fi.fullname = f;
-                fi.repository = repository.c_str();
-                fi.entries = entries;
-                Vers_TS *vers = Version_TS(&fi, opt_c(options), opt_c(tag), opt_c(date),
-                                           force_tag_match, 0);
-                if (!vers->entdata)
-                    Register(entries, f, vers->vn_rcs.value_or("0"), "Initial " + f, vers->options,
-                             vers->tag, vers->date, std::nullopt);
-                freevers_ts(&vers);
-            }
-            Entries_Close(entries);
-        }
-        std::vector<char *> av;
-        for (auto &n : names)
-            av.push_back(n.data());
-        av.push_back(nullptr);
-        err = do_update({.argc = static_cast<int>(names.size()),
-                         .argv = av.data(),
-                         .options = options,
-                         .tag = tag,
-                         .date = date,
-                         .force_tag_match = force_tag_match,
-                         .local = local_specified,
-                         .build_dirs = 1,
-                         .aflag = aflag,
-                         .prune_dirs = checkout_prune_dirs,
-                         .pipeout = pipeout,
-                         .which = which,
-                         .join_rev1 = join_rev1,
-                         .join_rev2 = join_rev2,
-                         .preload_update_dir = preload_update_dir.c_str()});
-    }
-    (void)dirname;
-    return err;
+    return 0;
 }
 
-}  // namespace
+// Gives the target its administrative files, or checks that those it has
+// are for the same repository directory; with -p, enters the repository
+// directory instead. 1 when the module is to be skipped.
+int prepare_target(const CheckoutState &st, const std::string &repository,
+                   const std::string &update_dir, int sticky, const char *omodule) {
+    if (st.pipeout) {
+        if (chdir(repository.c_str()) != 0) {
+            error(0, errno, "cannot chdir to %s", repository);
+            return 1;
+        }
+        return 0;
+    }
+    if (!isdir("JOL")) {
+        if (!isdir(repository.c_str()))
+            error(1, 0, "there is no repository %s", repository);
+        if (st.m_type == CHECKOUT || st.m_type == EXPORT) {
+            Create_Admin(".", update_dir.c_str(), repository.c_str(),
+                         sticky ? st.tag : std::nullopt, sticky ? st.date : std::nullopt, 0, 0, 1);
+            if (!sticky)
+                make_entries_static();
+        }
+        return 0;
+    }
+    if (st.m_type == EXPORT)
+        error(1, 0, "cannot export into working directory");
+    std::string existing = Name_Repository(nullptr, update_dir.c_str());
+    if (canonical(existing) != canonical(repository)) {
+        error(0, 0, "existing repository %s does not match %s", existing, repository);
+        error(0, 0, "ignoring module %s", omodule);
+        return 1;
+    }
+    return 0;
+}
 
-int checkout(int argc, char **argv) {
-    m_type = command_name == "export" ? EXPORT : CHECKOUT;
-    const char *const *usage_text = m_type == EXPORT ? export_usage : checkout_usage;
-    if (argc == -1)
-        usage(usage_text);
-    ign_setup();
-    wrap_setup();
-    const char *valid = m_type == EXPORT ? "+Nnk:d:flRQqr:D:" : "+ANnk:d:flRpQqcsr:D:j:P";
-    int shorten = -1, local = 0, run_module_prog = 1, cat = 0, status = 0;
-    std::optional<std::string> where;
+// Checks -r and -j once, in the first module's archives: the new working
+// directory has none of its subdirectories yet.
+void validate_tags(CheckoutState &st, int argc, char **argv, const std::string &repository) {
+    if (!st.tag_validated) {
+        tag_check_valid(opt_c(st.tag), argc - 1, argv + 1, 0, st.aflag, repository.c_str());
+        st.tag_validated = true;
+    }
+    if (!st.join_tags_validated) {
+        tag_check_valid_join(opt_c(st.join_rev1), argc - 1, argv + 1, 0, st.aflag,
+                             repository.c_str());
+        tag_check_valid_join(opt_c(st.join_rev2), argc - 1, argv + 1, 0, st.aflag,
+                             repository.c_str());
+        st.join_tags_validated = true;
+    }
+}
+
+// Registers the files asked for that are not there yet, so that the update
+// brings them.
+void register_files(const CheckoutState &st, const std::vector<std::string> &names,
+                    const std::string &repository) {
+    List *entries = Entries_Open(0, nullptr);
+    for (const std::string &f : names) {
+        if (isfile(f.c_str()))
+            continue;
+        file_info fi;
+        fi.file = f;
+        fi.fullname = f;
+        fi.repository = repository.c_str();
+        fi.entries = entries;
+        Vers_TS *vers = Version_TS(&fi, opt_c(st.options), opt_c(st.tag), opt_c(st.date),
+                                   st.force_tag_match, 0);
+        if (!vers->entdata)
+            Register(entries, f, vers->vn_rcs.value_or("0"), "Initial " + f, vers->options,
+                     vers->tag, vers->date, std::nullopt);
+        freevers_ts(&vers);
+    }
+    Entries_Close(entries);
+}
+
+// Fills the target through the update machinery: the whole module, or the
+// files asked for (or a directory's files only, with -l).
+int update_target(const CheckoutState &st, ModuleTarget &t, int sticky, int local_specified,
+                  int which, const std::string &update_dir, const char *omodule) {
+    UpdateRequest req{.options = st.options,
+                      .tag = st.tag,
+                      .date = st.date,
+                      .force_tag_match = st.force_tag_match,
+                      .build_dirs = 1,
+                      .aflag = st.aflag,
+                      .prune_dirs = st.prune_dirs,
+                      .pipeout = st.pipeout,
+                      .which = which,
+                      .join_rev1 = st.join_rev1,
+                      .join_rev2 = st.join_rev2,
+                      .preload_update_dir = update_dir.c_str()};
+    if (sticky && !local_specified) {
+        if (!st.pipeout)
+            history_write(st.m_type == CHECKOUT ? 'O' : 'E', update_dir.c_str(),
+                          st.history_name.c_str(), omodule, t.repository.c_str());
+        return do_update(req);
+    }
+    if (!t.files.empty() && !st.pipeout)
+        register_files(st, t.files, t.repository);
+    std::vector<char *> av;
+    for (auto &n : t.files)
+        av.push_back(n.data());
+    av.push_back(nullptr);
+    req.argc = static_cast<int>(t.files.size());
+    req.argv = av.data();
+    req.local = local_specified;
+    return do_update(req);
+}
+
+// Checks out (or exports) what one module expands to: argv[0] below the
+// root, into where_orig, the module's mwhere, or its own name.
+int checkout_proc(CheckoutState &st, int argc, char **argv, const char *where_orig,
+                  const char *mwhere, const char *mfile, int shorten, int local_specified,
+                  const char *omodule, const char *) {
+    ModuleTarget t = module_target(argc, argv, where_orig, mwhere, mfile, shorten);
+    const int sticky = t.files.empty();
+    const std::string update_dir = t.where;
+
+    if (!inside(canonical(t.repository), canonical(JOLroot_directory)))
+        error(1, 0, "internal error: %s doesn't start with %s in checkout_proc", t.repository,
+              JOLroot_directory);
+    std::vector<dir_to_build> dirs = dirs_on_the_way(t, where_orig, mwhere);
+
+    if (t.where[0] != '/' && top_level_admin && st.m_type == CHECKOUT && !st.pipeout)
+        build_one_dir(st, JOLroot_directory, ".", sticky);
+    if (enter_target(st, dirs, t.where, omodule, sticky) != 0)
+        return 1;
+    if (prepare_target(st, t.repository, update_dir, sticky, omodule) != 0)
+        return 1;
+
+    int which = st.pipeout ? WHICH_REPOSITORY : (WHICH_LOCAL | WHICH_REPOSITORY);
+    validate_tags(st, argc, argv, t.repository);
+    if (st.tag || st.date || st.join_rev1)
+        which |= WHICH_ATTIC;
+    return update_target(st, t, sticky, local_specified, which, update_dir, omodule);
+}
+
+// Reads the options into `st`; returns the index of the first module.
+int parse_options(CheckoutState &st, int argc, char **argv, const char *const *usage_text) {
+    const char *valid = st.m_type == EXPORT ? "+Nnk:d:flRQqr:D:" : "+ANnk:d:flRpQqcsr:D:j:P";
     optind = 0;
     int c;
     while ((c = getopt(argc, argv, valid)) != -1) {
         switch (c) {
-        case 'A': aflag = 1; break;
-        case 'N': shorten = 0; break;
-        case 'k': options = RCS_check_kflag(optarg); break;
-        case 'n': run_module_prog = 0; break;
+        case 'A': st.aflag = 1; break;
+        case 'N': st.shorten = 0; break;
+        case 'k': st.options = RCS_check_kflag(optarg); break;
+        case 'n': st.run_module_prog = 0; break;
         case 'Q':
         case 'q':
             if (!server_active)
                 error(1, 0, "-q or -Q must be specified before \"%s\"", command_name);
             break;
-        case 'l': local = 1; break;
-        case 'R': local = 0; break;
-        case 'P': checkout_prune_dirs = 1; break;
+        case 'l': st.local = 1; break;
+        case 'R': st.local = 0; break;
+        case 'P': st.prune_dirs = 1; break;
         case 'p':
-            pipeout = 1;
-            run_module_prog = 0;
+            st.pipeout = 1;
+            st.run_module_prog = 0;
             noexec = 1;
             break;
-        case 'c': cat = 1; break;
+        case 'c': st.cat = 1; break;
         case 's':
-            cat = 1;
-            status = 1;
+            st.cat = 1;
+            st.status = 1;
             break;
-        case 'f': force_tag_match = 0; break;
+        case 'f': st.force_tag_match = 0; break;
         case 'r':
-            tag = optarg;
-            checkout_prune_dirs = 1;
+            st.tag = optarg;
+            st.prune_dirs = 1;
             break;
         case 'D':
-            date = date_option(optarg);
-            checkout_prune_dirs = 1;
+            st.date = date_option(optarg);
+            st.prune_dirs = 1;
             break;
         case 'd':
-            where = optarg;
-            if (shorten == -1)
-                shorten = 1;
+            st.where = optarg;
+            if (st.shorten == -1)
+                st.shorten = 1;
             break;
         case 'j':
-            if (join_rev2)
+            if (st.join_rev2)
                 error(1, 0, "only two -j options can be specified");
-            if (join_rev1)
-                join_rev2 = optarg;
+            if (st.join_rev1)
+                st.join_rev2 = optarg;
             else
-                join_rev1 = optarg;
+                st.join_rev1 = optarg;
             break;
         default: usage(usage_text);
         }
     }
-    argc -= optind;
-    argv += optind;
-    if (shorten == -1)
-        shorten = 0;
+    if (st.shorten == -1)
+        st.shorten = 0;
+    return optind;
+}
 
-    if (cat && argc != 0)
+void check_arguments(const CheckoutState &st, int argc) {
+    if (st.cat && argc != 0)
         error(1, 0, "-c and -s must not get any arguments");
-    if (!cat && argc == 0)
+    if (!st.cat && argc == 0)
         error(1, 0, "must specify at least one module or directory");
-    if (where && pipeout)
+    if (st.where && st.pipeout)
         error(1, 0, "-d and -p are mutually exclusive");
-    if (m_type == EXPORT) {
-        if (!tag && !date)
+    if (st.m_type == EXPORT) {
+        if (!st.tag && !st.date)
             error(1, 0, "must specify a tag or date");
-        if (tag && std::isdigit(static_cast<unsigned char>((*tag)[0])))
-            error(1, 0, "tag `%s' must be a symbolic tag", *tag);
+        if (st.tag && std::isdigit(static_cast<unsigned char>((*st.tag)[0])))
+            error(1, 0, "tag `%s' must be a symbolic tag", *st.tag);
     }
+}
+
+}  // namespace
+
+int checkout(int argc, char **argv) {
+    CheckoutState st;
+    st.m_type = command_name == "export" ? EXPORT : CHECKOUT;
+    const char *const *usage_text = st.m_type == EXPORT ? export_usage : checkout_usage;
+    if (argc == -1)
+        usage(usage_text);
+    ign_setup();
+    wrap_setup();
+    int first = parse_options(st, argc, argv, usage_text);
+    argc -= first;
+    argv += first;
+    check_arguments(st, argc);
     safe_location();
     if (client_active) {
         error(0, 0, "checking out from a remote repository is not available yet");
         return 1;
     }
-    if (cat) {
-        cat_module(status);
+    if (st.cat) {
+        cat_module(st.status);
         return 0;
     }
     DBM *db = open_module();
     if (argc > 1)
-        shorten = 0;
-    if (!pipeout) {
-        if (tag && date)
-            history_name = *tag + ":" + *date;
+        st.shorten = 0;
+    if (!st.pipeout) {
+        if (st.tag && st.date)
+            st.history_name = *st.tag + ":" + *st.date;
         else
-            history_name = tag ? *tag : date.value_or("");
+            st.history_name = st.tag ? *st.tag : st.date.value_or("");
     }
+    CALLBACKPROC proc = std::bind_front(checkout_proc, std::ref(st));
     int err = 0;
     for (int i = 0; i < argc; ++i)
-        err += do_module(db, argv[i], m_type, "Updating", checkout_proc,
-                         where ? where->c_str() : nullptr, shorten, local, run_module_prog,
-                         nullptr);
+        err += do_module(db, argv[i], st.m_type, "Updating", proc,
+                         st.where ? st.where->c_str() : nullptr, st.shorten, st.local,
+                         st.run_module_prog, nullptr);
     close_module(db);
     return err;
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <functional>
 #include <getopt.h>
 #include <string>
 #include <unistd.h>
@@ -28,8 +29,6 @@
 
 namespace {
 
-using tagging::opts;
-
 const char *const rtag_usage[] = {
     "Usage: %s %s [-aflRnF] [-b] [-d] [-r rev|-D date] tag modules...\n",
     "\t-a\tClear tag from removed files that would not otherwise be tagged.\n",
@@ -46,7 +45,12 @@ const char *const rtag_usage[] = {
     nullptr,
 };
 
-bool numtag_validated = false;
+// One rtag command: the tagging state its walks share, and what it learns
+// while it goes through the modules.
+struct RtagRun {
+    tagging::Run tagging;
+    bool numtag_validated = false;  // -r is checked in the first module only
+};
 
 std::string canonical(const std::string &path) {
     char buf[PATH_MAX];
@@ -87,7 +91,7 @@ bool on_branch(const std::string &rev, const std::string &branch) {
            numdots(rev) == numdots(branch) + 1;
 }
 
-int rtag_delete(RCSNode *rcs) {
+int rtag_delete(const tagging::Options &opts, RCSNode *rcs) {
     if (opts.numtag && !RCS_getversion(rcs, opts.numtag->c_str(), nullptr, 1, nullptr))
         return 0;
     List *symbols = RCS_symbols(rcs);
@@ -102,9 +106,11 @@ int rtag_delete(RCSNode *rcs) {
     return 0;
 }
 
-int rtag_fileproc(void *, file_info *finfo) {
+int rtag_fileproc(void *callerdat, file_info *finfo) {
+    tagging::Run &run = tagging::run_of(callerdat);
+    const tagging::Options &opts = run.opts;
     int err = 0;
-    if (!tagging::lock_and_parse(finfo, err))
+    if (!tagging::lock_and_parse(run, finfo, err))
         return err;
     RCSNode *rcs = finfo->rcs;
     if (!rcs) {
@@ -113,12 +119,12 @@ int rtag_fileproc(void *, file_info *finfo) {
     }
     if (opts.delete_flag ||
         (opts.attic_too && !opts.numtag && !opts.date && (rcs->flags & ARCHIVE_IN_ATTIC)))
-        return rtag_delete(rcs);
+        return rtag_delete(opts, rcs);
 
-    std::optional<std::string> rev = tagging::resolve(rcs);
+    std::optional<std::string> rev = tagging::resolve(opts, rcs);
     if (!rev) {
         if (opts.attic_too)
-            rtag_delete(rcs);
+            rtag_delete(opts, rcs);
         if (!quiet && !opts.force_tag_match) {
             error(0, 0, "cannot find tag `%s' in `%s'", opts.numtag ? *opts.numtag : "head",
                   rcs->path);
@@ -138,7 +144,7 @@ int rtag_fileproc(void *, file_info *finfo) {
     } else {
         target = opts.branch_mode ? RCS_magicrev(rcs, rev->c_str()) : *rev;
     }
-    tagging::set_tag(rcs, finfo->file, target, new_is_branch,
+    tagging::set_tag(opts, rcs, finfo->file, target, new_is_branch,
                      "failed to set tag `%s' to revision `%s' in `%s'");
     return 0;
 }
@@ -147,19 +153,21 @@ Dtype rtag_check_dirproc(void *, const char *, const char *, const char *update_
     return ignore_directory(update_dir) ? R_SKIP_ALL : R_PROCESS;
 }
 
-Dtype rtag_dirproc(void *, const char *, const char *, const char *update_dir, List *) {
+Dtype rtag_dirproc(void *callerdat, const char *, const char *, const char *update_dir, List *) {
     if (ignore_directory(update_dir)) {
         if (!quiet)
             error(0, 0, "Ignoring %s", update_dir);
         return R_SKIP_ALL;
     }
     if (!quiet)
-        error(0, 0, "%s %s", opts.delete_flag ? "Untagging" : "Tagging", update_dir);
+        error(0, 0, "%s %s", tagging::run_of(callerdat).opts.delete_flag ? "Untagging" : "Tagging",
+              update_dir);
     return R_PROCESS;
 }
 
-int rtag_proc(int argc, char **argv, const char *, const char *, const char *mfile, int,
-              int local_specified, const char *mname, const char *) {
+int rtag_proc(RtagRun &run, int argc, char **argv, const char *, const char *, const char *mfile,
+              int, int local_specified, const char *mname, const char *) {
+    const tagging::Options &opts = run.tagging.opts;
     std::string below = argv[0];
     std::vector<std::string> files(argv + 1, argv + argc);
     if (mfile) {
@@ -205,15 +213,16 @@ int rtag_proc(int argc, char **argv, const char *, const char *, const char *mfi
     int nargs = static_cast<int>(files.size());
     int local = opts.local || local_specified;
 
-    if (opts.numtag && !numtag_validated) {
+    if (opts.numtag && !run.numtag_validated) {
         tag_check_valid(opts.numtag->c_str(), nargs, args.data(), local, 0, repository.c_str());
-        numtag_validated = true;
+        run.numtag_validated = true;
     }
 
     const char *preload = update_dir.empty() ? nullptr : update_dir.c_str();
     int err = start_recursion({.fileproc = tagging::check_fileproc,
                                .filesdoneproc = tagging::check_filesdoneproc,
                                .direntproc = rtag_check_dirproc,
+                               .callerdat = &run.tagging,
                                .argc = nargs,
                                .argv = args.data(),
                                .local = local,
@@ -222,20 +231,21 @@ int rtag_proc(int argc, char **argv, const char *, const char *, const char *mfi
                                .update_preload = preload,
                                .dosrcs = 1});
     if (err) {
-        tagging::clear_collected();
+        tagging::clear_collected(run.tagging);
         error(1, 0, "correct the above errors first!");
     }
     // No read locks in the writing pass (see tag).
     err = start_recursion({.fileproc = rtag_fileproc,
                            .filesdoneproc = tagging::tag_filesdoneproc,
                            .direntproc = rtag_dirproc,
+                           .callerdat = &run.tagging,
                            .argc = nargs,
                            .argv = args.data(),
                            .local = local,
                            .which = which,
                            .update_preload = preload,
                            .dosrcs = 0});
-    tagging::clear_collected();
+    tagging::clear_collected(run.tagging);
     return err;
 }
 
@@ -244,9 +254,9 @@ int rtag_proc(int argc, char **argv, const char *, const char *, const char *mfi
 int rtag(int argc, char **argv) {
     if (argc == -1)
         usage(rtag_usage);
-    opts = tagging::Options();
+    RtagRun run;
+    tagging::Options &opts = run.tagging.opts;
     opts.is_rtag = true;
-    numtag_validated = false;
     optind = 0;
     int c;
     while ((c = getopt(argc, argv, "+FanfQqlRdbr:D:")) != -1) {
@@ -273,7 +283,7 @@ int rtag(int argc, char **argv) {
     opts.symtag = argv[0];
     --argc;
     ++argv;
-    tagging::check_options();
+    tagging::check_options(opts);
 
     if (client_active) {
         error(0, 0, "tagging modules of a remote repository is not available yet");
@@ -285,6 +295,7 @@ int rtag(int argc, char **argv) {
                             : opts.numtag    ? opts.numtag->c_str()
                             : opts.date      ? opts.date->c_str()
                                              : "A";
+    CALLBACKPROC proc = std::bind_front(rtag_proc, std::ref(run));
     int err = 0;
     for (int i = 0; i < argc; ++i) {
         if (unsafe_name(argv[i])) {
@@ -292,7 +303,7 @@ int rtag(int argc, char **argv) {
             continue;
         }
         history_write('T', nullptr, opts.symtag.c_str(), argv[i], indicator);
-        err += do_module(db, argv[i], TAG, opts.delete_flag ? "Untagging" : "Tagging", rtag_proc,
+        err += do_module(db, argv[i], TAG, opts.delete_flag ? "Untagging" : "Tagging", proc,
                          nullptr, 0, 0, opts.run_module_prog, opts.symtag.c_str());
     }
     close_module(db);

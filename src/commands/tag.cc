@@ -21,8 +21,6 @@
 
 namespace {
 
-using tagging::opts;
-
 const char *const tag_usage[] = {
     "Usage: %s %s [-lRF] [-b] [-d] [-c] [-r rev|-D date] tag [files...]\n",
     "\t-l\tLocal directory only, not recursive.\n",
@@ -38,7 +36,7 @@ const char *const tag_usage[] = {
     nullptr,
 };
 
-int delete_tag(RCSNode *rcs, const std::string &file) {
+int delete_tag(const tagging::Options &opts, RCSNode *rcs, const std::string &file) {
     List *symbols = rcs ? RCS_symbols(rcs) : nullptr;
     if (!symbols || !findnode(symbols, opts.symtag))
         return 0;
@@ -53,19 +51,21 @@ int delete_tag(RCSNode *rcs, const std::string &file) {
     return 0;
 }
 
-int tag_fileproc(void *, file_info *finfo) {
+int tag_fileproc(void *callerdat, file_info *finfo) {
+    tagging::Run &run = tagging::run_of(callerdat);
+    const tagging::Options &opts = run.opts;
     int err = 0;
-    if (!tagging::lock_and_parse(finfo, err))
+    if (!tagging::lock_and_parse(run, finfo, err))
         return err;
     RCSNode *rcs = finfo->rcs;
 
     std::optional<std::string> rev;
     if (opts.numtag || opts.date) {
-        if (!rcs || !(rev = tagging::resolve(rcs)))
+        if (!rcs || !(rev = tagging::resolve(opts, rcs)))
             return 0;
     }
     if (opts.delete_flag)
-        return delete_tag(rcs, finfo->file);
+        return delete_tag(opts, rcs, finfo->file);
 
     if (!rev) {
         Vers_TS *vers = Version_TS(finfo, nullptr, nullptr, nullptr, 0, 0);
@@ -91,19 +91,19 @@ int tag_fileproc(void *, file_info *finfo) {
         return 0;
     }
     std::string target = opts.branch_mode ? RCS_magicrev(rcs, rev->c_str()) : *rev;
-    if (tagging::set_tag(rcs, finfo->file, target, opts.branch_mode,
-                         "failed to set tag %s to revision %s in %s") ==
-            tagging::SetResult::set &&
+    if (tagging::set_tag(opts, rcs, finfo->file, target, opts.branch_mode,
+                         "failed to set tag %s to revision %s in %s") == tagging::SetResult::set &&
         !really_quiet)
         jol_output("T " + finfo->file + "\n");
     return 0;
 }
 
-Dtype tag_dirproc(void *, const char *dir, const char *, const char *update_dir, List *) {
+Dtype tag_dirproc(void *callerdat, const char *dir, const char *, const char *update_dir, List *) {
     if (!isdir(dir))
         return R_SKIP_ALL;
     if (!quiet)
-        error(0, 0, "%s %s", opts.delete_flag ? "Untagging" : "Tagging", update_dir);
+        error(0, 0, "%s %s", tagging::run_of(callerdat).opts.delete_flag ? "Untagging" : "Tagging",
+              update_dir);
     return R_PROCESS;
 }
 
@@ -112,7 +112,8 @@ Dtype tag_dirproc(void *, const char *dir, const char *, const char *update_dir,
 int joltag(int argc, char **argv) {
     if (argc == -1)
         usage(tag_usage);
-    opts = tagging::Options();
+    tagging::Run run;
+    tagging::Options &opts = run.opts;
     optind = 0;
     int c;
     while ((c = getopt(argc, argv, "+FQqlRcdr:D:bf")) != -1) {
@@ -138,7 +139,7 @@ int joltag(int argc, char **argv) {
     opts.symtag = argv[0];
     --argc;
     ++argv;
-    tagging::check_options();
+    tagging::check_options(opts);
 
     if (client_active) {
         error(0, 0, "tagging files of a remote repository is not available yet");
@@ -152,6 +153,7 @@ int joltag(int argc, char **argv) {
     // taginfo filters agree.
     int err = start_recursion({.fileproc = tagging::check_fileproc,
                                .filesdoneproc = tagging::check_filesdoneproc,
+                               .callerdat = &run,
                                .argc = argc,
                                .argv = argv,
                                .local = opts.local,
@@ -159,7 +161,7 @@ int joltag(int argc, char **argv) {
                                .readlock = 1,
                                .dosrcs = 1});
     if (err) {
-        tagging::clear_collected();
+        tagging::clear_collected(run);
         error(1, 0, "correct the above errors first!");
     }
     // Without read locks: the write lock of a directory waits for readers,
@@ -168,11 +170,12 @@ int joltag(int argc, char **argv) {
     err = start_recursion({.fileproc = tag_fileproc,
                            .filesdoneproc = tagging::tag_filesdoneproc,
                            .direntproc = tag_dirproc,
+                           .callerdat = &run,
                            .argc = argc,
                            .argv = argv,
                            .local = opts.local,
                            .which = WHICH_LOCAL,
                            .dosrcs = 0});
-    tagging::clear_collected();
+    tagging::clear_collected(run);
     return err;
 }

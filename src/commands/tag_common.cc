@@ -4,9 +4,6 @@
 #include "src/commands/tag_common.h"
 
 #include <cerrno>
-#include <map>
-#include <utility>
-#include <vector>
 
 #include "src/base/error.h"
 #include "src/base/filesubr.h"
@@ -23,18 +20,7 @@
 
 namespace tagging {
 
-Options opts;
-
 namespace {
-
-// One file of a directory: its name and the revision to report to the
-// taginfo filters (none: not reported).
-using Collected = std::vector<std::pair<std::string, std::optional<std::string>>>;
-// Keyed by update directory ("." for the top).
-std::map<std::string, Collected> collected;
-
-// The repository directory whose write lock could not be taken.
-std::string unlocked_dir;
 
 std::optional<std::string> symbol_value(RCSNode *rcs, const std::string &tag) {
     List *symbols = RCS_symbols(rcs);
@@ -46,8 +32,14 @@ std::optional<std::string> symbol_value(RCSNode *rcs, const std::string &tag) {
     return std::string(static_cast<const char *>(n->data));
 }
 
+// What a taginfo filter of one directory is told.
+struct PretagCall {
+    const Options &opts;
+    const Collected &files;
+};
+
 int pretag_proc(const char *repository, const char *filter, void *closure) {
-    const Collected &files = *static_cast<const Collected *>(closure);
+    const auto &[opts, files] = *static_cast<const PretagCall *>(closure);
     std::vector<std::string> cmd = split_command(filter);
     if (cmd.empty())
         return 0;
@@ -75,7 +67,7 @@ void quiet_option() {
         error(1, 0, "-q or -Q must be specified before \"%s\"", command_name);
 }
 
-void check_options() {
+void check_options(const Options &opts) {
     if (opts.numtag && opts.date)
         error(1, 0, "-r and -D options are mutually exclusive");
     if (opts.delete_flag && opts.branch_mode)
@@ -83,13 +75,15 @@ void check_options() {
     RCS_check_tag(opts.symtag.c_str());
 }
 
-std::optional<std::string> resolve(RCSNode *rcs) {
+std::optional<std::string> resolve(const Options &opts, RCSNode *rcs) {
     return RCS_getversion(rcs, opts.numtag ? opts.numtag->c_str() : nullptr,
                           opts.date ? opts.date->c_str() : nullptr, opts.force_tag_match,
                           nullptr);
 }
 
-int check_fileproc(void *, file_info *finfo) {
+int check_fileproc(void *callerdat, file_info *finfo) {
+    Run &run = run_of(callerdat);
+    const Options &opts = run.opts;
     if (!opts.is_rtag && opts.check_uptodate) {
         Vers_TS *vers = nullptr;
         Ctype status = Classify_File(finfo, nullptr, nullptr, nullptr, 1, 0, &vers, 0);
@@ -100,13 +94,13 @@ int check_fileproc(void *, file_info *finfo) {
         }
     }
 
-    Collected &files = collected[finfo->update_dir.empty() ? "." : finfo->update_dir];
+    Collected &files = run.collected[finfo->update_dir.empty() ? "." : finfo->update_dir];
     RCSNode *rcs = finfo->rcs;
     std::optional<std::string> rev;
     if (opts.is_rtag) {
         if (!rcs)
             return 0;
-        rev = resolve(rcs);
+        rev = resolve(opts, rcs);
     } else {
         Entnode *entry = finfo->entries ? entries_find(finfo->entries, finfo->file) : nullptr;
         if (!rcs) {
@@ -121,7 +115,7 @@ int check_fileproc(void *, file_info *finfo) {
             return 1;
         }
         if (opts.numtag || opts.date)
-            rev = resolve(rcs);
+            rev = resolve(opts, rcs);
         else if (entry && entry->type == ENT_FILE && !entry->version.empty() &&
                  entry->version != "0" && entry->version[0] != '-')
             rev = entry->version;
@@ -139,12 +133,14 @@ int check_fileproc(void *, file_info *finfo) {
     return 0;
 }
 
-int check_filesdoneproc(void *, int err, const char *repository, const char *update_dir,
+int check_filesdoneproc(void *callerdat, int err, const char *repository, const char *update_dir,
                         List *) {
-    auto it = collected.find(update_dir);
-    if (it == collected.end() || it->second.empty() || !repository)
+    Run &run = run_of(callerdat);
+    auto it = run.collected.find(update_dir);
+    if (it == run.collected.end() || it->second.empty() || !repository)
         return err;
-    int n = Parse_Info("taginfo", repository, pretag_proc, 1, &it->second);
+    PretagCall call{run.opts, it->second};
+    int n = Parse_Info("taginfo", repository, pretag_proc, 1, &call);
     if (n > 0) {
         error(0, 0, "Pre-tag check failed");
         err += n;
@@ -152,16 +148,16 @@ int check_filesdoneproc(void *, int err, const char *repository, const char *upd
     return err;
 }
 
-void clear_collected() { collected.clear(); }
+void clear_collected(Run &run) { run.collected.clear(); }
 
-bool lock_and_parse(file_info *finfo, int &err) {
+bool lock_and_parse(Run &run, file_info *finfo, int &err) {
     const char *repository = finfo->repository;
     if (!repository)
         return true;
-    if (!unlocked_dir.empty() && unlocked_dir == repository)
+    if (!run.unlocked_dir.empty() && run.unlocked_dir == repository)
         return false;
     if (lock_dir_for_write(repository) != 0) {
-        unlocked_dir = repository;
+        run.unlocked_dir = repository;
         error(0, 0, "skipping directory %s", finfo->update_dir.empty() ? "." : finfo->update_dir);
         ++err;
         return false;
@@ -171,14 +167,14 @@ bool lock_and_parse(file_info *finfo, int &err) {
     return true;
 }
 
-int tag_filesdoneproc(void *, int err, const char *, const char *, List *) {
+int tag_filesdoneproc(void *callerdat, int err, const char *, const char *, List *) {
     Lock_Cleanup();
-    unlocked_dir.clear();
+    run_of(callerdat).unlocked_dir.clear();
     return err;
 }
 
-SetResult set_tag(RCSNode *rcs, const std::string &file, const std::string &target,
-                  bool new_is_branch, const char *fail_format) {
+SetResult set_tag(const Options &opts, RCSNode *rcs, const std::string &file,
+                  const std::string &target, bool new_is_branch, const char *fail_format) {
     const std::string &tag = opts.symtag;
     if (std::optional<std::string> old = symbol_value(rcs, tag)) {
         // The same value again changes nothing, branch or not.

@@ -26,10 +26,6 @@
 
 namespace {
 
-// Names being expanded right now: a repeat is a loop through aliases or
-// references, however long.
-std::set<std::string> expanding;
-
 std::vector<std::string> split_words(const std::string &s) {
     std::vector<std::string> out;
     size_t i = 0;
@@ -195,6 +191,332 @@ int ignored_module(const char *mname) {
     return 1;
 }
 
+// What stays the same through the expansion of one name, its aliases and
+// references included.
+struct Expansion {
+    DBM *db;
+    mtype m_type;
+    const char *msg;
+    const CALLBACKPROC &callback_proc;
+    int run_module_prog;
+    const char *extra_arg;
+    // Names being expanded right now: a repeat is a loop through aliases
+    // or references, however long.
+    std::set<std::string> expanding;
+};
+
+// The definition a name is expanded by.
+struct Definition {
+    std::string value;   // without its comment
+    std::string mwhere;  // the module it belongs to
+    std::string mfile;   // for "module/path": the path inside the module
+};
+
+int expand_name(Expansion &x, const char *mname_in, const char *where, int shorten,
+                int local_specified);
+
+void trace_expansion(const Expansion &x, const char *mname, const char *where) {
+    if (trace)
+        jol_outerr(std::string(server_active ? "S" : " ") + "-> do_module (" + mname + ", " +
+                   x.msg + ", " + (where ? where : "") + ", " + (x.extra_arg ? x.extra_arg : "") +
+                   ")\n");
+}
+
+int call_back(const Expansion &x, std::vector<std::string> &words, const char *where,
+              const char *mwhere, const char *mfile, int shorten, int local_specified,
+              const std::string &mname) {
+    std::vector<char *> argv;
+    for (auto &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    return x.callback_proc(static_cast<int>(words.size()), argv.data(), where, mwhere, mfile,
+                           shorten, local_specified, mname.c_str(), x.msg);
+}
+
+// A name that is not a module stays inside the repository; a single
+// leading slash names a file at the top.
+bool name_stays_inside(const std::string &mname) {
+    bool leading_slash_file =
+        mname.size() > 1 && mname[0] == '/' && mname.find('/', 1) == std::string::npos;
+    return contained_path(leading_slash_file ? mname.substr(1) : mname);
+}
+
+// What a name that is not a module stands for below the root: a directory
+// (one word) or an archive (its directory and its file); nothing else.
+std::vector<std::string> repository_words(const std::string &mname) {
+    std::string path = JOLroot_directory + "/" + mname;
+    std::vector<std::string> words;
+    if (isdir(path.c_str())) {
+        words.push_back(mname);
+        return words;
+    }
+    size_t slash = mname.rfind('/');
+    std::string dir = slash == std::string::npos || slash == 0 ? "." : mname.substr(0, slash);
+    std::string file = slash == std::string::npos ? mname : mname.substr(slash + 1);
+    std::string attic = slash == std::string::npos || slash == 0
+                            ? JOLroot_directory + "/Attic/" + file + ",v"
+                            : JOLroot_directory + "/" + dir + "/Attic/" + file + ",v";
+    if (isfile((path + ",v").c_str()) || isfile(attic.c_str())) {
+        words.push_back(dir);
+        words.push_back(file);
+    }
+    return words;
+}
+
+// "module/path": the module's definition and the path inside it; false
+// when there is no such module or the path leaves it.
+bool path_in_module(DBM *db, const std::string &mname, Definition &def) {
+    if (mname[0] == '/' || mname.find('/') == std::string::npos)
+        return false;
+    size_t slash = mname.find('/');
+    std::string head = mname.substr(0, slash);
+    bool found;
+    def.value = definition_of(db, head, found);
+    if (!found)
+        return false;
+    def.mwhere = head;
+    def.mfile = mname.substr(slash + 1);
+    return contained_path(def.mfile);
+}
+
+// Cuts the "&module" references off the definition; a path inside a module
+// takes none of them.
+std::string split_references(Definition &def) {
+    std::string refs;
+    size_t amp = def.value.find('&');
+    if (amp != std::string::npos) {
+        refs = def.value.substr(amp + 1);
+        def.value.resize(amp);
+        while (!def.value.empty() && std::isspace(static_cast<unsigned char>(def.value.back())))
+            def.value.pop_back();
+    }
+    if (!def.mfile.empty())
+        refs.clear();
+    return refs;
+}
+
+// Reads the options and words of a definition; the status to return when
+// the definition cannot be used.
+int read_definition(const std::string &mname, const std::string &value, bool has_references,
+                    ModuleOptions &o) {
+    std::vector<std::string> w = split_words(value);
+    if (!parse_module_options(w, o)) {
+        error(0, 0, "modules file has invalid option for key %s value %s", mname, value);
+        return 1;
+    }
+    if (o.words.empty() && !has_references) {
+        error(0, 0, "modules file missing directory for module %s", mname);
+        return 1;
+    }
+    if (o.alias && o.nonalias) {
+        error(0, 0, "-a cannot be specified in the modules file along with other options");
+        return 1;
+    }
+    return 0;
+}
+
+int expand_alias(Expansion &x, const std::string &mname, const std::vector<std::string> &words,
+                 const char *where, int shorten, int local_specified) {
+    int err = 0;
+    for (const std::string &word : words) {
+        if (word == mname) {
+            error(0, 0, "module `%s' in modules file contains infinite loop", mname);
+            ++err;
+            continue;
+        }
+        err += expand_name(x, word.c_str(), where, shorten, local_specified);
+    }
+    return err;
+}
+
+// Directories and the -d target of a definition stay inside the
+// repository and the working area, and a path inside a module needs a
+// module of one directory.
+int check_targets(const std::string &mname, const Definition &def, const ModuleOptions &o) {
+    bool unsafe = !contained_path(o.mwhere);
+    for (const std::string &word : o.words)
+        unsafe = unsafe || !contained_path(word);
+    if (unsafe)
+        return ignored_module(mname.c_str());
+    if (!def.mfile.empty() && o.words.size() > 1) {
+        error(0, 0, "module `%s' is a request for a file in a module which is not a directory",
+              mname);
+        return 1;
+    }
+    return 0;
+}
+
+// A module of no directories, whose program does the work: its directory
+// is made, entered and given administrative files of its own.
+int enter_program_dir(const std::string &dir) {
+    size_t i = 0;
+    while (i <= dir.size()) {
+        size_t slash = dir.find('/', i);
+        if (slash == std::string::npos)
+            slash = dir.size();
+        std::string cur = dir.substr(0, slash);
+        if (!cur.empty() && !noexec)
+            mkdir(cur.c_str(), 0777);
+        i = slash + 1;
+    }
+    if (chdir(dir.c_str()) != 0) {
+        error(0, errno, "cannot chdir to %s", dir);
+        return 1;
+    }
+    if (!isdir("JOL")) {
+        std::string empty = emptydir_path();
+        Create_Admin(".", dir.c_str(), empty.c_str(), std::nullopt, std::nullopt, 0, 0, 1);
+        if (!noexec) {
+            FILE *fp = std::fopen("JOL/Entries.Static", "w+");
+            if (!fp || std::fclose(fp) == EOF)
+                error(1, errno, "cannot close %s", "JOL/Entries.Static");
+        }
+    }
+    return 0;
+}
+
+// Expands the "&module" references one by one until one fails.
+int expand_references(Expansion &x, const std::string &mname, const std::string &refs, int err,
+                      int local_specified) {
+    size_t start = 0;
+    while (err == 0 && !refs.empty() && start <= refs.size()) {
+        size_t next = refs.find('&', start);
+        std::string ref =
+            trim(refs.substr(start, next == std::string::npos ? std::string::npos : next - start));
+        if (ref.empty())
+            error(0, 0, "Mal-formed %c option for module %s - ignored", '&', mname);
+        else
+            err += expand_name(x, ref.c_str(), nullptr, 0, local_specified);
+        if (next == std::string::npos)
+            break;
+        start = next + 1;
+    }
+    return err;
+}
+
+// The module program of this kind of command.
+std::string program_for(mtype m_type, const ModuleOptions &o) {
+    return m_type == CHECKOUT ? o.checkout_prog
+           : m_type == TAG    ? o.tag_prog
+           : m_type == EXPORT ? o.export_prog
+                              : std::string();
+}
+
+// Expands a module's definition; the current directory may be left
+// anywhere (the caller returns to it). Sets `prog` to the module program
+// to run afterwards, and the definition's mwhere to where it puts the
+// module.
+int expand_definition(Expansion &x, const std::string &mname, Definition &def, const char *where,
+                      int shorten, int local_specified, std::string &prog) {
+    std::string refs = split_references(def);
+    ModuleOptions o;
+    o.mwhere = def.mwhere;
+    o.local = local_specified;
+    if (int bad = read_definition(mname, def.value, !refs.empty(), o))
+        return bad;
+    local_specified = o.local;
+    if (o.alias)
+        return expand_alias(x, mname, o.words, where, shorten, local_specified);
+    if (int bad = check_targets(mname, def, o))
+        return bad;
+
+    int err = 0;
+    if (!o.words.empty()) {
+        err += call_back(x, o.words, where, o.mwhere.c_str(),
+                         def.mfile.empty() ? nullptr : def.mfile.c_str(), shorten, local_specified,
+                         mname);
+    } else if (x.run_module_prog) {
+        err = enter_program_dir(where ? where : (!o.mwhere.empty() ? o.mwhere : mname));
+    }
+    if (!local_specified)
+        err = expand_references(x, mname, refs, err, local_specified);
+
+    if (err == 0 && !noexec && x.m_type == CHECKOUT && x.run_module_prog) {
+        if (!o.checkin_prog.empty())
+            write_prog_file("JOL/Checkin.prog", o.checkin_prog);
+        if (!o.update_prog.empty())
+            write_prog_file("JOL/Update.prog", o.update_prog);
+    }
+    def.mwhere = o.mwhere;
+    prog = program_for(x.m_type, o);
+    return err;
+}
+
+// Runs the module program on the module's directory `dir`, from the start
+// directory; a relative program name found inside `dir` is taken from there.
+int run_module_program(const Expansion &x, std::string prog, const std::string &dir) {
+    if (prog[0] != '.' && prog[0] != '/') {
+        std::string inside = dir + "/" + prog;
+        if (isfile(inside.c_str()))
+            prog = inside;
+    }
+    auto expanded = expand_path(prog.c_str(), "modules", 0);
+    if (!expanded)
+        return 0;
+    std::vector<std::string> cmd = split_words(*expanded);
+    cmd.push_back(dir);
+    if (x.extra_arg)
+        cmd.push_back(x.extra_arg);
+    if (!quiet) {
+        jol_output(program_name + " " + command_name + ": Executing '" + print_vector(cmd) + "'\n");
+        jol_flushout();
+    }
+    int r = run_vector(cmd);
+    return r < 0 ? 1 : r;
+}
+
+int expand_name(Expansion &x, const char *mname_in, const char *where, int shorten,
+                int local_specified) {
+    trace_expansion(x, mname_in, where);
+    std::string mname = mname_in;
+    if (mname.size() > 1 && mname[0] == '!') {
+        ign_dir_add(mname.c_str() + 1);
+        return 0;
+    }
+    while (mname.size() > 1 && mname.back() == '/')
+        mname.pop_back();
+
+    Definition def;
+    bool found;
+    def.value = definition_of(x.db, mname, found);
+    if (found) {
+        def.mwhere = mname;
+    } else {
+        if (!name_stays_inside(mname))
+            return ignored_module(mname.c_str());
+        std::vector<std::string> words = repository_words(mname);
+        if (!words.empty()) {
+            SavedDir saved;
+            return call_back(x, words, where, nullptr, nullptr, shorten, local_specified, mname);
+        }
+        if (!path_in_module(x.db, mname, def))
+            return ignored_module(mname.c_str());
+    }
+
+    if (x.expanding.count(mname)) {
+        error(0, 0, "module `%s' in modules file contains infinite loop", mname);
+        return 1;
+    }
+    struct Guard {
+        std::set<std::string> &names;
+        std::string name;
+        Guard(std::set<std::string> &s, const std::string &n) : names(s), name(n) {
+            names.insert(n);
+        }
+        ~Guard() { names.erase(name); }
+    } guard(x.expanding, mname);
+
+    int err;
+    std::string prog;
+    {
+        SavedDir saved;
+        err = expand_definition(x, mname, def, where, shorten, local_specified, prog);
+    }
+    if (err == 0 && x.run_module_prog && !prog.empty())
+        err += run_module_program(x, prog, where ? where : def.mwhere);
+    return err;
+}
+
 }  // namespace
 
 DBM *open_module() {
@@ -211,227 +533,11 @@ void close_module(DBM *db) {
         mydbm_close(db);
 }
 
-int do_module(DBM *db, const char *mname_in, mtype m_type, const char *msg,
-              CALLBACKPROC callback_proc, const char *where, int shorten, int local_specified,
-              int run_module_prog, const char *extra_arg) {
-    if (trace)
-        jol_outerr(std::string(server_active ? "S" : " ") + "-> do_module (" + mname_in + ", " +
-                   msg + ", " + (where ? where : "") + ", " + (extra_arg ? extra_arg : "") +
-                   ")\n");
-    std::string mname = mname_in;
-    if (mname.size() > 1 && mname[0] == '!') {
-        ign_dir_add(mname.c_str() + 1);
-        return 0;
-    }
-    while (mname.size() > 1 && mname.back() == '/')
-        mname.pop_back();
-
-    bool found;
-    std::string value = definition_of(db, mname, found);
-    std::string mwhere, mfile;
-    if (found) {
-        mwhere = mname;
-    } else {
-        // Not a module: a directory or an archive below the root. Such a
-        // name must stay inside the repository.
-        std::string trial = mname;
-        bool leading_slash_file = trial.size() > 1 && trial[0] == '/' &&
-                                  trial.find('/', 1) == std::string::npos;
-        if (!contained_path(leading_slash_file ? trial.substr(1) : trial))
-            return ignored_module(mname.c_str());
-        std::string path = JOLroot_directory + "/" + mname;
-        std::vector<std::string> words;
-        if (isdir(path.c_str())) {
-            words.push_back(mname);
-        } else {
-            size_t slash = mname.rfind('/');
-            std::string dir = slash == std::string::npos || slash == 0 ? "." : mname.substr(0, slash);
-            std::string file = slash == std::string::npos ? mname : mname.substr(slash + 1);
-            std::string attic = slash == std::string::npos || slash == 0
-                                    ? JOLroot_directory + "/Attic/" + file + ",v"
-                                    : JOLroot_directory + "/" + dir + "/Attic/" + file + ",v";
-            if (isfile((path + ",v").c_str()) || isfile(attic.c_str())) {
-                words.push_back(dir);
-                words.push_back(file);
-            }
-        }
-        if (!words.empty()) {
-            std::vector<char *> argv;
-            for (auto &w : words)
-                argv.push_back(w.data());
-            argv.push_back(nullptr);
-            SavedDir saved;
-            return callback_proc(static_cast<int>(words.size()), argv.data(), where, nullptr,
-                                 nullptr, shorten, local_specified, mname.c_str(), msg);
-        }
-        if (mname[0] == '/' || mname.find('/') == std::string::npos)
-            return ignored_module(mname.c_str());
-        size_t slash = mname.find('/');
-        std::string head = mname.substr(0, slash);
-        value = definition_of(db, head, found);
-        if (!found)
-            return ignored_module(mname.c_str());
-        mwhere = head;
-        mfile = mname.substr(slash + 1);
-        if (!contained_path(mfile))
-            return ignored_module(mname.c_str());
-    }
-
-    if (expanding.count(mname)) {
-        error(0, 0, "module `%s' in modules file contains infinite loop", mname);
-        return 1;
-    }
-    struct Guard {
-        std::string name;
-        explicit Guard(const std::string &n) : name(n) { expanding.insert(n); }
-        ~Guard() { expanding.erase(name); }
-    } guard(mname);
-
-    int err = 0;
-    std::string prog;
-    {
-        SavedDir saved;
-        std::string spec_opt;
-        size_t amp = value.find('&');
-        if (amp != std::string::npos) {
-            spec_opt = value.substr(amp + 1);
-            value.resize(amp);
-            while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())))
-                value.pop_back();
-        }
-        if (!mfile.empty())
-            spec_opt.clear();
-
-        ModuleOptions o;
-        o.mwhere = mwhere;
-        o.local = local_specified;
-        std::vector<std::string> w = split_words(value);
-        if (!parse_module_options(w, o)) {
-            error(0, 0, "modules file has invalid option for key %s value %s", mname, value);
-            return 1;
-        }
-        local_specified = o.local;
-        if (o.words.empty() && spec_opt.empty()) {
-            error(0, 0, "modules file missing directory for module %s", mname);
-            return 1;
-        }
-        if (o.alias && o.nonalias) {
-            error(0, 0, "-a cannot be specified in the modules file along with other options");
-            return 1;
-        }
-        if (o.alias) {
-            for (const std::string &word : o.words) {
-                if (word == mname) {
-                    error(0, 0, "module `%s' in modules file contains infinite loop", mname);
-                    ++err;
-                    continue;
-                }
-                err += do_module(db, word.c_str(), m_type, msg, callback_proc, where, shorten,
-                                 local_specified, run_module_prog, extra_arg);
-            }
-            return err;
-        }
-        // Directories and the -d target of a definition stay inside the
-        // repository and the working area.
-        bool unsafe = !contained_path(o.mwhere);
-        for (const std::string &word : o.words)
-            unsafe = unsafe || !contained_path(word);
-        if (unsafe)
-            return ignored_module(mname.c_str());
-        if (!mfile.empty() && o.words.size() > 1) {
-            error(0, 0, "module `%s' is a request for a file in a module which is not a directory",
-                  mname);
-            return 1;
-        }
-
-        std::string target = where ? where : (!o.mwhere.empty() ? o.mwhere : mname);
-        if (!o.words.empty()) {
-            std::vector<char *> argv;
-            for (auto &word : o.words)
-                argv.push_back(word.data());
-            argv.push_back(nullptr);
-            err += callback_proc(static_cast<int>(o.words.size()), argv.data(), where,
-                                 o.mwhere.c_str(), mfile.empty() ? nullptr : mfile.c_str(),
-                                 shorten, local_specified, mname.c_str(), msg);
-        } else if (run_module_prog) {
-            std::string dir = target;
-            std::string cur;
-            size_t i = 0;
-            while (i <= dir.size()) {
-                size_t slash = dir.find('/', i);
-                if (slash == std::string::npos)
-                    slash = dir.size();
-                cur = dir.substr(0, slash);
-                if (!cur.empty() && !noexec)
-                    mkdir(cur.c_str(), 0777);
-                i = slash + 1;
-            }
-            if (chdir(dir.c_str()) != 0) {
-                error(0, errno, "cannot chdir to %s", dir);
-                err = 1;
-            } else if (!isdir("JOL")) {
-                std::string empty = emptydir_path();
-                Create_Admin(".", dir.c_str(), empty.c_str(), std::nullopt, std::nullopt, 0, 0, 1);
-                if (!noexec) {
-                    FILE *fp = std::fopen("JOL/Entries.Static", "w+");
-                    if (!fp || std::fclose(fp) == EOF)
-                        error(1, errno, "cannot close %s", "JOL/Entries.Static");
-                }
-            }
-        }
-
-        if (local_specified)
-            spec_opt.clear();
-        size_t start = 0;
-        while (err == 0 && !spec_opt.empty() && start <= spec_opt.size()) {
-            size_t next = spec_opt.find('&', start);
-            std::string ref = trim(spec_opt.substr(start, next == std::string::npos ? std::string::npos : next - start));
-            if (ref.empty())
-                error(0, 0, "Mal-formed %c option for module %s - ignored", '&', mname);
-            else
-                err += do_module(db, ref.c_str(), m_type, msg, callback_proc, nullptr, 0,
-                                 local_specified, run_module_prog, extra_arg);
-            if (next == std::string::npos)
-                break;
-            start = next + 1;
-        }
-
-        if (err == 0 && !noexec && m_type == CHECKOUT && run_module_prog) {
-            if (!o.checkin_prog.empty())
-                write_prog_file("JOL/Checkin.prog", o.checkin_prog);
-            if (!o.update_prog.empty())
-                write_prog_file("JOL/Update.prog", o.update_prog);
-        }
-        mwhere = o.mwhere;
-
-        // The module program of this kind of command, run from the start.
-        prog = m_type == CHECKOUT ? o.checkout_prog
-               : m_type == TAG   ? o.tag_prog
-               : m_type == EXPORT ? o.export_prog
-                                  : std::string();
-    }
-    if (err == 0 && run_module_prog && !prog.empty()) {
-        std::string dir = where ? where : mwhere;
-        if (prog[0] != '.' && prog[0] != '/') {
-            std::string inside = dir + "/" + prog;
-            if (isfile(inside.c_str()))
-                prog = inside;
-        }
-        if (auto expanded = expand_path(prog.c_str(), "modules", 0)) {
-            std::vector<std::string> cmd = split_words(*expanded);
-            cmd.push_back(dir);
-            if (extra_arg)
-                cmd.push_back(extra_arg);
-            if (!quiet) {
-                jol_output(program_name + " " + command_name + ": Executing '" +
-                           print_vector(cmd) + "'\n");
-                jol_flushout();
-            }
-            int r = run_vector(cmd);
-            err += r < 0 ? 1 : r;
-        }
-    }
-    return err;
+int do_module(DBM *db, const char *mname, mtype m_type, const char *msg,
+              const CALLBACKPROC &callback_proc, const char *where, int shorten,
+              int local_specified, int run_module_prog, const char *extra_arg) {
+    Expansion x{db, m_type, msg, callback_proc, run_module_prog, extra_arg, {}};
+    return expand_name(x, mname, where, shorten, local_specified);
 }
 
 void cat_module(int status) {
