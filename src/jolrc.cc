@@ -19,6 +19,7 @@ std::vector<char *> rc_argv;
 
 }  // namespace
 
+// Format: doc/formats.md#jolrc
 void read_jolrc(int *argc, char ***argv, const char *cmdname) {
     if (*argc == -1)
         return;

@@ -365,6 +365,7 @@ void resolve_symlink(std::string &filename) {
     }
 }
 
+// Format: doc/formats.md#working-temporary-files
 std::string backup_file(const char *file, const char *suffix) {
     std::string name = std::string(".#") + file;
     if (suffix)

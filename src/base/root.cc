@@ -212,6 +212,7 @@ bool root_is_directory(const std::string &dir) {
 
 }  // namespace
 
+// Format: doc/formats.md#root
 std::optional<std::string> Name_Root(const char *dir, const char *update_dir) {
     std::string adm = admin_path(dir, "JOL");
     std::string file = admin_path(dir, "JOL/Root");
@@ -252,6 +253,7 @@ std::optional<std::string> Name_Root(const char *dir, const char *update_dir) {
     return line;
 }
 
+// Format: doc/formats.md#root
 void Create_Root(const char *dir, const char *rootdir) {
     if (noexec || !rootdir)
         return;
@@ -263,6 +265,7 @@ void Create_Root(const char *dir, const char *rootdir) {
         error(1, errno, "cannot close %s", file);
 }
 
+// Format: doc/formats.md#repository
 std::string Name_Repository(const char *dir, const char *update_dir) {
     const char *where = where_of(update_dir);
     std::string file = admin_path(dir, "JOL/Repository");

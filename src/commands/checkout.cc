@@ -121,6 +121,7 @@ std::string emptydir_name() {
     return d;
 }
 
+// Format: doc/formats.md#entries-static
 void make_entries_static() {
     if (noexec)
         return;

@@ -38,6 +38,7 @@ struct PretagCall {
     const Collected &files;
 };
 
+// Format: doc/formats.md#info-files
 int pretag_proc(const char *repository, const char *filter, void *closure) {
     const auto &[opts, files] = *static_cast<const PretagCall *>(closure);
     std::vector<std::string> cmd = split_command(filter);

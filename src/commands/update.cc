@@ -244,6 +244,7 @@ Dtype update_dirent_proc(void *callerdat, const char *dir, const char *repositor
     return R_PROCESS;
 }
 
+// Format: doc/formats.md#module-programs
 int update_dirleave_proc(void *callerdat, const char *dir, int err, const char *update_dir,
                          List *entries) {
     UpdateRun &run = *static_cast<UpdateRun *>(callerdat);

@@ -30,6 +30,7 @@ namespace {
 
 const char *opt_c(const std::optional<std::string> &s) { return s ? s->c_str() : nullptr; }
 
+// Format: doc/formats.md#working-temporary-files
 std::string moved_aside_name(const file_info *finfo) { return "JOL/,," + finfo->file; }
 
 // Restoring a backup: untraced, and tried under -n too (it finds none there, as always).

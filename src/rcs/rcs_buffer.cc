@@ -183,6 +183,7 @@ size_t RcsLexer::string_end(size_t start, int &pairs) {
     }
 }
 
+// Format: doc/formats.md#rcs-archive-as-accepted
 bool RcsLexer::getkey(Phrase &ph) {
     ph = Phrase{};
     size_t p = skip_ws(pos_);
@@ -279,6 +280,7 @@ bool RcsLexer::getkey(Phrase &ph) {
     return true;
 }
 
+// Format: doc/formats.md#rcs-archive-as-accepted
 bool RcsLexer::getrevnum(std::string_view &rev) {
     size_t p = skip_ws(pos_);
     if (p == std::string_view::npos) {

@@ -246,6 +246,7 @@ class TextFinder {
 
 }  // namespace
 
+// Format: doc/formats.md#edit-scripts
 void RCS_deltas(RCSNode *rcs, const char *version, rcs_delta_op op, std::string *text,
                 std::string *log) {
     RCS_complete(rcs);
@@ -345,6 +346,7 @@ void RCS_deltas(RCSNode *rcs, const char *version, rcs_delta_op op, std::string 
         print_annotation(rb, result, cur);
 }
 
+// Format: doc/formats.md#edit-scripts
 bool rcs_change_text(const char *name, std::string_view text, std::string_view diff,
                      std::string &result) {
     Rebuild rb;

@@ -21,6 +21,7 @@ void cleanup_on_signal(int) { rcs_cleanup(); }
 
 }  // namespace
 
+// Format: doc/formats.md#archive-lock-file
 std::string rcs_lockfilename(const std::string &path) {
     size_t slash = path.rfind('/');
     std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -42,6 +43,7 @@ void rcs_cleanup() {
         error(0, errno, "cannot remove %s", name);
 }
 
+// Format: doc/formats.md#archive-lock-file
 FILE *rcs_internal_lockfile(const std::string &path) {
     static bool registered = false;
     if (!registered) {
@@ -77,6 +79,7 @@ FILE *rcs_internal_lockfile(const std::string &path) {
     return fp;
 }
 
+// Format: doc/formats.md#archive-lock-file
 bool rcs_internal_unlockfile(FILE *fp, const std::string &path, bool must_be_new) {
     jol_assert(!rcs_lockfile.empty());
     if (std::ferror(fp) || std::fflush(fp) != 0)

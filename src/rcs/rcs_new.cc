@@ -41,6 +41,7 @@ void logged_error(FILE *logfp, const char *fmt, const A &...args) {
 
 }  // namespace
 
+// Format: doc/formats.md#rcs-archive-as-written
 int add_rcs_file(const NewArchive &a, FILE *add_logfp) {
     const std::string &mode = a.key_opt;
 

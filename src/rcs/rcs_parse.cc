@@ -79,6 +79,7 @@ List *split_pairs(RCSNode *rcs, std::string_view value, bool key_first, const ch
     return l;
 }
 
+// Format: doc/formats.md#rcs-archive-as-accepted
 RCSVers *getdelta(RcsLexer &lx, const std::string &path, Phrase &ph, bool &have_ph, bool &ended) {
     if (!is_delta_start(ph))
         return nullptr;
@@ -235,6 +236,7 @@ RcsBuffer &rcs_buffer(RCSNode *rcs) {
     return *rcs->buf;
 }
 
+// Format: doc/formats.md#rcs-archive-as-accepted
 RCSNode *RCS_parse(const char *file, const char *repos) {
     rcsbuf_cache_close();
     std::string path = std::string(repos) + "/" + file + ",v";
@@ -257,6 +259,7 @@ RCSNode *RCS_parse(const char *file, const char *repos) {
     return rcs;
 }
 
+// Format: doc/formats.md#rcs-archive-as-accepted
 RCSNode *RCS_parsercsfile(const char *rcsfile) {
     rcsbuf_cache_close();
     int fd = open_archive(rcsfile);
@@ -267,6 +270,7 @@ RCSNode *RCS_parsercsfile(const char *rcsfile) {
     return parsercsfile_i(fd, rcsfile);
 }
 
+// Format: doc/formats.md#rcs-archive-as-accepted
 void RCS_reparsercsfile(RCSNode *rdata) {
     jol_assert(rdata != nullptr);
     RcsBuffer &buf = rcs_buffer(rdata);
@@ -385,6 +389,7 @@ void count_changes(const std::string &path, std::string_view text, long &added, 
 
 }  // namespace
 
+// Format: doc/formats.md#rcs-archive-as-accepted
 void RCS_fully_parse(RCSNode *rcs) {
     RCS_complete(rcs);
     RcsBuffer &buf = rcs_buffer(rcs);
@@ -483,6 +488,7 @@ void freercsnode(RCSNode **rcs) {
     *rcs = nullptr;
 }
 
+// Format: doc/formats.md#repository-layout
 int RCS_setattic(RCSNode *rcs, int toattic) {
     // Untraced: attic moves have never had a -t line, and -t output stays stable.
     constexpr rename_how attic_move{.traced = false, .fatal = false};

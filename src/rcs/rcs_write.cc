@@ -103,6 +103,7 @@ void put_text_of(FILE *fp, const std::string &rev, std::string_view log, List *o
 
 }  // namespace
 
+// Format: doc/formats.md#rcs-archive-as-written
 std::string rcs_date_of(time_t t) {
     struct tm tm;
     gmtime_r(&t, &tm);
@@ -208,6 +209,7 @@ void RCS_putdesc(RCSNode *rcs, FILE *fp) {
 
 void putdeltatext(FILE *fp, const Deltatext *d) { put_text_of(fp, d->version, d->log, d->other, d->text); }
 
+// Format: doc/formats.md#rcs-archive-as-written
 void RCS_rewrite(RCSNode *rcs, const Deltatext *newdtext, const char *insertpt) {
     if (noexec)
         return;

@@ -232,6 +232,7 @@ const char config_default[] =
 
 }  // namespace
 
+// Format: doc/formats.md#admin-copies
 const AdminFile admin_files[] = {
     {"loginfo", "no logging of 'jol commit' messages is done without a %s file", loginfo_default},
     {"rcsinfo", "a %s file can be used to configure 'jol commit' templates", rcsinfo_default},

@@ -46,6 +46,7 @@ const std::string &working_dir_field() {
 
 }  // namespace
 
+// Format: doc/formats.md#history
 void history_write(char type, const char *update_dir, const char *revs, const char *name,
                    const char *repository) {
     static bool history_off = false;

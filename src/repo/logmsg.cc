@@ -187,6 +187,7 @@ std::string make_message_rcslegal(const std::optional<std::string> &message) {
     return out;
 }
 
+// Format: doc/formats.md#template
 void do_editor(const char *dir, std::optional<std::string> *messagep, const char *repository,
                List *changes) {
     if (noexec || reuse_message)
@@ -281,6 +282,7 @@ void do_editor(const char *dir, std::optional<std::string> *messagep, const char
     }
 }
 
+// Format: doc/formats.md#info-files
 void do_verify(const std::optional<std::string> &message, const char *repository) {
     if (client_active || noexec || !repository)
         return;
@@ -316,6 +318,7 @@ struct LogfileArgs {
     List *changes;
 };
 
+// Format: doc/formats.md#info-files
 int logfile_write(const char *repository, const char *filter, const std::string &message,
                   FILE *logfp, List *changes) {
     std::string f = filter;

@@ -88,6 +88,7 @@ bool safe_admin_name(const std::string &name) {
            name != "." && name != "..";
 }
 
+// Format: doc/formats.md#checkoutlist
 void do_checkoutlist() {
     FILE *fp = std::fopen("checkoutlist", "r");
     if (!fp) {
@@ -140,6 +141,7 @@ void do_checkoutlist() {
 
 }  // namespace
 
+// Format: doc/formats.md#admin-copies
 void mkmodules(const char *dir) {
     if (noexec)
         return;

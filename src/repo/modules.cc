@@ -164,6 +164,7 @@ bool parse_module_options(const std::vector<std::string> &w, ModuleOptions &o) {
     return true;
 }
 
+// Format: doc/formats.md#module-programs
 void write_prog_file(const char *file, const std::string &prog) {
     FILE *fp = std::fopen(file, "w+");
     if (!fp) {
@@ -519,6 +520,7 @@ int expand_name(Expansion &x, const char *mname_in, const char *where, int short
 
 }  // namespace
 
+// Format: doc/formats.md#modules
 DBM *open_module() {
     if (JOLroot_original.empty()) {
         error(0, 0, "must set the JOLROOT environment variable");
@@ -540,6 +542,7 @@ int do_module(DBM *db, const char *mname, mtype m_type, const char *msg,
     return expand_name(x, mname, where, shorten, local_specified);
 }
 
+// Format: doc/formats.md#modules
 void cat_module(int status) {
     DBM *db = open_module();
     if (!db)

@@ -65,6 +65,7 @@ void load(DBM *db, FILE *fp) {
 
 }  // namespace
 
+// Format: doc/formats.md#key-value-database
 DBM *mydbm_open(const char *file, int flags, int) {
     FILE *fp = std::fopen(file, "r");
     if (!fp && !(errno == ENOENT && (flags & O_CREAT)))
@@ -112,6 +113,7 @@ int mydbm_store(DBM *db, std::string_view key, std::string_view value) {
     return 0;
 }
 
+// Format: doc/formats.md#key-value-database
 void mydbm_close(DBM *db) {
     if (db->modified) {
         std::string text;

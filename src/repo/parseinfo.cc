@@ -35,6 +35,7 @@ std::string shell_word(std::string_view text) {
     return out;
 }
 
+// Format: doc/formats.md#config
 int parse_config(const char *root) {
     static bool parsed = false;
     if (parsed)
@@ -108,6 +109,7 @@ int parse_config(const char *root) {
     return result;
 }
 
+// Format: doc/formats.md#info-files
 std::optional<std::string> expand_path(const char *name, const char *file, int line,
                                        bool quote_values) {
     auto where = [&](const std::string &fmt_line, const std::string &fmt_noline,
@@ -189,6 +191,7 @@ std::optional<std::string> expand_path(const char *name, const char *file, int l
     return out;
 }
 
+// Format: doc/formats.md#info-files
 int Parse_Info(const char *infofile, const char *repository, CALLPROC callproc, int all,
                void *closure) {
     if (JOLroot_original.empty()) {

@@ -38,6 +38,7 @@ Dtype val_direntproc(void *callerdat, const char *, const char *, const char *, 
 
 }  // namespace
 
+// Format: doc/formats.md#val-tags
 void tag_check_valid(const char *name, int argc, char **argv, int local, int aflag,
                      const char *repository) {
     if (!name)

@@ -94,6 +94,7 @@ bool drop_cut_line(int fd, off_t size) {
     return ftruncate(fd, 0) == 0;
 }
 
+// Format: doc/formats.md#entries-log
 bool append_journal(const std::string &path, const std::string &line) {
     int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
@@ -161,6 +162,7 @@ Entnode *entries_find(List *entries, const std::string &name) {
     return p ? static_cast<Entnode *>(p->data) : nullptr;
 }
 
+// Format: doc/formats.md#entries
 std::string entry_line(const Entnode &ent) {
     std::string s;
     s.reserve(ent.user.size() + ent.version.size() + ent.timestamp.size() + 32);
@@ -190,6 +192,7 @@ std::string entry_line(const Entnode &ent) {
     return s;
 }
 
+// Format: doc/formats.md#entries
 std::optional<Entnode> parse_entries_line(std::string_view line, bool journal, char *cmd,
                                           bool *saw_dir) {
     if (cmd)
@@ -256,6 +259,7 @@ std::optional<Entnode> parse_entries_line(std::string_view line, bool journal, c
     return ent;
 }
 
+// Format: doc/formats.md#entries
 List *Entries_Open(int aflag, const char *update_dir) {
     List *entries = getlist();
     EntriesHeader *hdr = header(entries);
@@ -317,6 +321,7 @@ List *Entries_Open(int aflag, const char *update_dir) {
     return entries;
 }
 
+// Format: doc/formats.md#entries
 void write_entries(List *list) {
     EntriesHeader *hdr = header(list);
     if (hdr->keep_journal)
@@ -354,6 +359,7 @@ void write_entries(List *list) {
         error(0, errno, "cannot remove %s", entries_log);
 }
 
+// Format: doc/formats.md#entries
 void Entries_Close(List *list) {
     if (!list)
         return;
@@ -362,6 +368,7 @@ void Entries_Close(List *list) {
     dellist(&list);
 }
 
+// Format: doc/formats.md#entries-log
 void Register(List *list, const std::string &fname, const std::string &vn,
               const std::string &ts, const std::string &options, const opt_str &tag,
               const opt_str &date, const opt_str &ts_conflict) {
@@ -383,6 +390,7 @@ void Register(List *list, const std::string &fname, const std::string &vn,
     }
 }
 
+// Format: doc/formats.md#entries-log
 void Scratch_Entry(List *list, const std::string &fname) {
     if (trace)
         trace_out("-> Scratch_Entry(" + fname + ")\n");
@@ -426,6 +434,7 @@ bool write_file_atomically(const std::string &path, std::string_view contents) {
     return false;
 }
 
+// Format: doc/formats.md#tag
 void WriteTag(const char *dir, const opt_str &tag, const opt_str &date, int nonbranch,
               const char *update_dir, const char *repository) {
     if (noexec)
@@ -443,6 +452,7 @@ void WriteTag(const char *dir, const opt_str &tag, const opt_str &date, int nonb
         server_set_sticky(update_dir, repository, tag, date, nonbranch);
 }
 
+// Format: doc/formats.md#tag
 void ParseTag(opt_str *tagp, opt_str *datep, int *nonbranchp) {
     if (tagp)
         tagp->reset();
@@ -500,6 +510,7 @@ void Subdirs_Known(List *entries) {
 
 namespace {
 
+// Format: doc/formats.md#entries-log
 void subdir_record(char cmd, const char *parent, const std::string &dir) {
     if (noexec)
         return;
@@ -539,6 +550,7 @@ void Subdir_Deregister(List *entries, const char *parent, const std::string &dir
 
 namespace {
 
+// Format: doc/formats.md#baserev
 opt_str base_walk(base_op code, const file_info *finfo, const std::string *rev) {
     const char *baserev = "JOL/Baserev";
     const char *baserev_tmp = "JOL/Baserev.tmp";
@@ -595,6 +607,7 @@ void base_register(const file_info *finfo, const std::string &rev) {
 }
 void base_deregister(const file_info *finfo) { base_walk(BASE_DEREGISTER, finfo, nullptr); }
 
+// Format: doc/formats.md#entries
 int Create_Admin(const char *dir, const char *update_dir, const char *repository,
                  const opt_str &tag, const opt_str &date, int nonbranch, int warn,
                  int dotemplate) {
@@ -677,6 +690,7 @@ int mkdir_p(const char *path) {
     return 0;
 }
 
+// Format: doc/formats.md#entries
 int create_adm_p(const char *base_dir, const char *dir) {
     if (std::strcmp(dir, ".") == 0)
         return 0;

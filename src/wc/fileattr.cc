@@ -25,6 +25,7 @@ bool loaded = false;
 
 std::string db_path() { return stored_repos + "/JOL/fileattr"; }
 
+// Format: doc/formats.md#fileattr
 void fileattr_read() {
     if (loaded || stored_repos.empty())
         return;
@@ -196,6 +197,7 @@ void fileattr_newfile(const char *file) {
         fileattr_setall(file, defaults->c_str());
 }
 
+// Format: doc/formats.md#fileattr
 void fileattr_write() {
     if (noexec || !modified || stored_repos.empty())
         return;

@@ -81,6 +81,7 @@ void ign_add(const char *text, int hold) {
     }
 }
 
+// Format: doc/formats.md#jolignore
 void ign_add_file(const char *file, int hold) {
     if (suspended) {
         ign_list = s_ign_list;
@@ -111,6 +112,7 @@ void ign_add_file(const char *file, int hold) {
         error(0, errno, "cannot close %s", file);
 }
 
+// Format: doc/formats.md#jolignore
 void ign_setup() {
     ign_inhibit_server = 0;
     ign_list.clear();

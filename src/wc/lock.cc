@@ -235,6 +235,7 @@ int lock_filesdoneproc(void *, int err, const char *repository, const char *, Li
 
 }  // namespace
 
+// Format: doc/formats.md#repository-locks
 std::string lock_name(const std::string &repository, const std::string &name) {
     if (lock_dir.empty())
         return repository + "/" + name;
@@ -283,6 +284,7 @@ std::string lock_name(const std::string &repository, const std::string &name) {
     return dir + "/" + name;
 }
 
+// Format: doc/formats.md#repository-locks
 int Reader_Lock(const char *repository) {
     if (noexec)
         return 0;
@@ -317,6 +319,7 @@ int Reader_Lock(const char *repository) {
     return 0;
 }
 
+// Format: doc/formats.md#repository-locks
 int Writer_Lock(List *list) {
     if (noexec)
         return 0;

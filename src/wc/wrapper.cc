@@ -101,6 +101,7 @@ void wrap_add(const char *line, int isTemp) {
     }
 }
 
+// Format: doc/formats.md#jolwrappers
 void wrap_add_file(const char *file, int isTemp) {
     wrap_kill_temp();
     FILE *fp = std::fopen(file, "r");
@@ -119,6 +120,7 @@ void wrap_add_file(const char *file, int isTemp) {
         error(0, errno, "cannot close %s", file);
 }
 
+// Format: doc/formats.md#jolwrappers
 void wrap_setup() {
     if (wrap_setup_already_done)
         return;
