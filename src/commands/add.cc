@@ -145,29 +145,15 @@ int add_directory(const file_info *finfo, const char *parent_repos) {
     return 0;
 }
 
-}  // namespace
+// The command's options.
+struct AddOptions {
+    std::optional<std::string> options;  // -k, as RCS_check_kflag gives it
+    std::string message;                 // -m: the description of new files
+};
 
-int add(int argc, char **argv) {
-    if (argc == -1)
-        usage(add_usage);
-    wrap_setup();
-    std::optional<std::string> options;
-    std::string message;
-    optind = 0;
-    int c;
-    while ((c = getopt(argc, argv, "+k:m:")) != -1) {
-        switch (c) {
-        case 'k': options = RCS_check_kflag(optarg); break;
-        case 'm': message = optarg; break;
-        default: usage(add_usage);
-        }
-    }
-    argc -= optind;
-    argv += optind;
-    if (argc <= 0)
-        usage(add_usage);
-
-    int err = 0, added = 0;
+// The arguments that can be added, trailing slashes dropped; each special
+// name is reported and counted in `err`.
+std::vector<std::string> addable_arguments(int argc, char **argv, int &err) {
     std::vector<std::string> args;
     for (int i = 0; i < argc; ++i) {
         std::string a = argv[i];
@@ -183,142 +169,194 @@ int add(int argc, char **argv) {
         }
         args.push_back(a);
     }
+    return args;
+}
+
+// A file the repository has never known: scheduled for addition with its
+// options (the wrappers' unless -k) and the description; 1 after a
+// message. A directory is left to add_directory.
+int add_new_file(const file_info &finfo, Vers_TS *vers, const AddOptions &opts, List *entries,
+                 bool present, bool is_dir, int &added) {
+    const char *full = finfo.fullname.c_str();
+    const std::string &file = finfo.file;
+    if (!present) {
+        error(0, 0, "nothing known about %s", full);
+        return 1;
+    }
+    if (is_dir)
+        return 0;
+    if (isdir((std::string(finfo.repository) + "/" + file).c_str())) {
+        error(0, 0, "cannot add file `%s' since the directory", full);
+        error(0, 0, "`%s' already exists in the repository", full);
+        error(1, 0, "illegal filename overlap");
+    }
+    std::string options = vers->options;
+    if (!opts.options) {
+        if (auto w = wrap_rcsoption(file.c_str(), 1))
+            options = *w;
+    }
+    if (vers->nonbranch && vers->tag) {
+        error(0, 0, "cannot add file on non-branch tag %s", *vers->tag);
+        return 1;
+    }
+    build_entry(file, options, opts.message, entries, vers->tag);
+    if (!quiet) {
+        const char *kind = wrap_name_has(file.c_str(), WRAP_TOJOL) ? "wrapper" : "file";
+        if (vers->tag)
+            error(0, 0, "scheduling %s `%s' for addition on branch `%s'", kind, full, *vers->tag);
+        else
+            error(0, 0, "scheduling %s `%s' for addition", kind, full);
+    }
+    ++added;
+    return 0;
+}
+
+// A file whose revision in the repository is dead: added again in its
+// place; 1 after a message.
+int readd_dead_file(const file_info &finfo, Vers_TS *vers, List *entries, bool is_dir, int &added) {
+    const char *full = finfo.fullname.c_str();
+    if (is_dir) {
+        error(0, 0, "the directory `%s' cannot be added because a file of the", full);
+        error(1, 0, "same name already exists in the repository.");
+    }
+    if (vers->nonbranch && vers->tag) {
+        error(0, 0, "cannot add file on non-branch tag %s", *vers->tag);
+        return 1;
+    }
+    if (vers->tag)
+        error(0, 0, "file `%s' will be added on branch `%s' from version %s", full, *vers->tag,
+              *vers->vn_rcs);
+    else
+        error(0, 0, "re-adding file %s (in place of dead revision %s)", full, *vers->vn_rcs);
+    Register(entries, finfo.file, "0", vers->ts_user.value_or(""), vers->options, vers->tag,
+             std::nullopt, std::nullopt);
+    ++added;
+    return 0;
+}
+
+// A file scheduled for removal and gone from the disk: its entry is
+// restored and the file brought back. The entries are written out (and
+// `entries` becomes null) for the update that fetches it; 1 after a message.
+int resurrect_file(const file_info &finfo, Vers_TS *vers, List *&entries, bool present) {
+    const char *full = finfo.fullname.c_str();
+    const std::string &file = finfo.file;
+    if (present) {
+        error(0, 0, "%s should be removed and is still there (or is back again)", full);
+        return 1;
+    }
+    if (!vers->vn_rcs) {
+        error(0, 0, "cannot resurrect %s; RCS file removed by second party", full);
+        return 1;
+    }
+    std::string rev = vers->vn_user->substr(1);
+    Entnode *e = vers->entdata;
+    Register(entries, file, rev, "Resurrected " + file, e ? e->options : vers->options,
+             e ? e->tag : vers->tag, e ? e->date : vers->date, e ? e->conflict : std::nullopt);
+    // Bring the file back with the entry's own tag, date and options, on
+    // this one file only.
+    std::vector<std::string> names{file};
+    std::vector<char *> av{names[0].data(), nullptr};
+    Entries_Close(entries);
+    entries = nullptr;
+    int r = do_update(
+        {.argc = 1,
+         .argv = av.data(),
+         .local = 1,
+         .which = WHICH_LOCAL | WHICH_REPOSITORY | WHICH_ATTIC,
+         .preload_update_dir = finfo.update_dir.empty() ? nullptr : finfo.update_dir.c_str()});
+    if (r != 0) {
+        error(0, 0, "could not resurrect %s", full);
+        return 1;
+    }
+    error(0, 0, "%s, version %s, resurrected", full, rev);
+    return 0;
+}
+
+// One argument, in the directory that holds it: what is done depends on
+// its entry and its archive; the error count.
+int add_argument(const std::string &arg, const AddOptions &opts, int &added) {
+    size_t slash = arg.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : arg.substr(0, slash);
+    std::string file = slash == std::string::npos ? arg : arg.substr(slash + 1);
+    ChangeDir cd(dir);
+    wrap_add_file(".jolwrappers", 1);
+    std::string repository = Name_Repository(nullptr, dir == "." ? nullptr : dir.c_str());
+    if (repository == JOLroot_directory + "/JOLROOT/Emptydir")
+        error(1, 0, "cannot add to %s", repository);
+    List *entries = Entries_Open(0, nullptr);
+
+    file_info finfo;
+    finfo.file = file;
+    finfo.update_dir = dir == "." ? "" : dir;
+    finfo.fullname = arg;
+    finfo.repository = repository.c_str();
+    finfo.entries = entries;
+    finfo.rcs = RCS_parse(file.c_str(), repository.c_str());
+    Vers_TS *vers =
+        Version_TS(&finfo, opts.options ? opts.options->c_str() : nullptr, nullptr, nullptr, 1, 0);
+    const char *full = arg.c_str();
+    bool present = isfile(file.c_str());
+    bool is_dir = isdir(file.c_str()) && !wrap_name_has(file.c_str(), WRAP_TOJOL);
+    bool rcs_dead = vers->vn_rcs && RCS_isdead(vers->srcfile, vers->vn_rcs->c_str());
+
+    int err = 0;
+    if (!vers->vn_user) {
+        if (!vers->vn_rcs) {
+            err = add_new_file(finfo, vers, opts, entries, present, is_dir, added);
+        } else if (rcs_dead) {
+            err = readd_dead_file(finfo, vers, entries, is_dir, added);
+        } else {
+            error(0, 0, "%s added independently by second party", full);
+            err = 1;
+        }
+    } else if (*vers->vn_user == "0") {
+        error(0, 0, "%s has already been entered", full);
+        err = 1;
+    } else if ((*vers->vn_user)[0] == '-') {
+        err = resurrect_file(finfo, vers, entries, present);
+    } else {
+        error(0, 0, "%s already exists, with version number %s", full, *vers->vn_user);
+        err = 1;
+    }
+
+    if (err == 0 && is_dir && !vers->vn_user && !vers->vn_rcs)
+        err = add_directory(&finfo, repository.c_str());
+    freevers_ts(&vers);
+    freercsnode(&finfo.rcs);
+    Entries_Close(entries);
+    wrap_kill_temp();
+    return err;
+}
+
+}  // namespace
+
+int add(int argc, char **argv) {
+    if (argc == -1)
+        usage(add_usage);
+    wrap_setup();
+    AddOptions opts;
+    optind = 0;
+    int c;
+    while ((c = getopt(argc, argv, "+k:m:")) != -1) {
+        switch (c) {
+        case 'k': opts.options = RCS_check_kflag(optarg); break;
+        case 'm': opts.message = optarg; break;
+        default: usage(add_usage);
+        }
+    }
+    argc -= optind;
+    argv += optind;
+    if (argc <= 0)
+        usage(add_usage);
+
+    int err = 0, added = 0;
+    std::vector<std::string> args = addable_arguments(argc, argv, err);
     if (client_active) {
         error(0, 0, "adding to a remote repository is not available yet");
         return err + 1;
     }
-
-    for (const std::string &arg : args) {
-        size_t slash = arg.rfind('/');
-        std::string dir = slash == std::string::npos ? "." : arg.substr(0, slash);
-        std::string file = slash == std::string::npos ? arg : arg.substr(slash + 1);
-        ChangeDir cd(dir);
-        wrap_add_file(".jolwrappers", 1);
-        std::string repository = Name_Repository(nullptr, dir == "." ? nullptr : dir.c_str());
-        if (repository == JOLroot_directory + "/JOLROOT/Emptydir")
-            error(1, 0, "cannot add to %s", repository);
-        List *entries = Entries_Open(0, nullptr);
-
-        file_info finfo;
-        finfo.file = file;
-        finfo.update_dir = dir == "." ? "" : dir;
-        finfo.fullname = arg;
-        finfo.repository = repository.c_str();
-        finfo.entries = entries;
-        finfo.rcs = RCS_parse(file.c_str(), repository.c_str());
-        Vers_TS *vers = Version_TS(&finfo, options ? options->c_str() : nullptr, nullptr, nullptr,
-                                   1, 0);
-        const char *full = arg.c_str();
-        bool present = isfile(file.c_str());
-        bool is_dir = isdir(file.c_str()) && !wrap_name_has(file.c_str(), WRAP_TOJOL);
-        bool rcs_dead = vers->vn_rcs && RCS_isdead(vers->srcfile, vers->vn_rcs->c_str());
-        stickydirtag *sdt = entries_sticky(entries);
-        int this_err = 0;
-
-        if (!vers->vn_user) {
-            if (!vers->vn_rcs) {
-                if (!present) {
-                    error(0, 0, "nothing known about %s", full);
-                    this_err = 1;
-                } else if (!is_dir) {
-                    if (isdir((repository + "/" + file).c_str())) {
-                        error(0, 0, "cannot add file `%s' since the directory", full);
-                        error(0, 0, "`%s' already exists in the repository", full);
-                        error(1, 0, "illegal filename overlap");
-                    }
-                    std::string opts = vers->options;
-                    if (!options) {
-                        if (auto w = wrap_rcsoption(file.c_str(), 1))
-                            opts = *w;
-                    }
-                    if (vers->nonbranch && vers->tag) {
-                        error(0, 0, "cannot add file on non-branch tag %s", *vers->tag);
-                        this_err = 1;
-                    } else {
-                        build_entry(file, opts, message, entries, vers->tag);
-                        if (!quiet) {
-                            const char *kind = wrap_name_has(file.c_str(), WRAP_TOJOL) ? "wrapper" : "file";
-                            if (vers->tag)
-                                error(0, 0, "scheduling %s `%s' for addition on branch `%s'", kind,
-                                      full, *vers->tag);
-                            else
-                                error(0, 0, "scheduling %s `%s' for addition", kind, full);
-                        }
-                        ++added;
-                    }
-                }
-            } else if (rcs_dead) {
-                if (is_dir) {
-                    error(0, 0, "the directory `%s' cannot be added because a file of the", full);
-                    error(1, 0, "same name already exists in the repository.");
-                }
-                if (vers->nonbranch && vers->tag) {
-                    error(0, 0, "cannot add file on non-branch tag %s", *vers->tag);
-                    this_err = 1;
-                } else {
-                    if (vers->tag)
-                        error(0, 0, "file `%s' will be added on branch `%s' from version %s", full,
-                              *vers->tag, *vers->vn_rcs);
-                    else
-                        error(0, 0, "re-adding file %s (in place of dead revision %s)", full,
-                              *vers->vn_rcs);
-                    Register(entries, file, "0", vers->ts_user.value_or(""), vers->options,
-                             vers->tag, std::nullopt, std::nullopt);
-                    ++added;
-                }
-            } else {
-                error(0, 0, "%s added independently by second party", full);
-                this_err = 1;
-            }
-        } else if (*vers->vn_user == "0") {
-            error(0, 0, "%s has already been entered", full);
-            this_err = 1;
-        } else if ((*vers->vn_user)[0] == '-') {
-            if (present) {
-                error(0, 0, "%s should be removed and is still there (or is back again)", full);
-                this_err = 1;
-            } else if (!vers->vn_rcs) {
-                error(0, 0, "cannot resurrect %s; RCS file removed by second party", full);
-                this_err = 1;
-            } else {
-                std::string rev = vers->vn_user->substr(1);
-                Entnode *e = vers->entdata;
-                Register(entries, file, rev, "Resurrected " + file, e ? e->options : vers->options,
-                         e ? e->tag : vers->tag, e ? e->date : vers->date, e ? e->conflict : std::nullopt);
-                // Bring the file back with the entry's own tag, date and
-                // options, on this one file only.
-                std::vector<std::string> names{file};
-                std::vector<char *> av{names[0].data(), nullptr};
-                Entries_Close(entries);
-                entries = nullptr;
-                int r = do_update(
-                    {.argc = 1,
-                     .argv = av.data(),
-                     .local = 1,
-                     .which = WHICH_LOCAL | WHICH_REPOSITORY | WHICH_ATTIC,
-                     .preload_update_dir =
-                         finfo.update_dir.empty() ? nullptr : finfo.update_dir.c_str()});
-                if (r != 0) {
-                    error(0, 0, "could not resurrect %s", full);
-                    this_err = 1;
-                } else {
-                    error(0, 0, "%s, version %s, resurrected", full, rev);
-                }
-            }
-        } else {
-            error(0, 0, "%s already exists, with version number %s", full, *vers->vn_user);
-            this_err = 1;
-        }
-        (void)sdt;
-
-        if (this_err == 0 && is_dir && !vers->vn_user && !vers->vn_rcs)
-            this_err = add_directory(&finfo, repository.c_str());
-        err += this_err;
-        freevers_ts(&vers);
-        freercsnode(&finfo.rcs);
-        Entries_Close(entries);
-        wrap_kill_temp();
-    }
+    for (const std::string &arg : args)
+        err += add_argument(arg, opts, added);
     if (added && !quiet)
         error(0, 0, "use '%s commit' to add %s permanently", program_name,
               added == 1 ? "this file" : "these files");

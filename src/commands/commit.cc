@@ -59,19 +59,27 @@ struct master_lists {
     }
 };
 
-std::optional<std::string> saved_tag;
-int aflag = 0;
-std::optional<std::string> saved_message;
-bool got_message = false;
-std::optional<std::string> write_dirtag;
-int write_dirnonbranch = 0;
-List *mulist = nullptr;
-List *saved_ulist = nullptr;
-int use_editor = 1;
-int force_ci = 0;
-int run_module_prog = 1;
-std::optional<std::string> sbranch;
-time_t last_register_time = 0;
+// One run of the command: its options, and what the check pass leaves
+// for the commit pass. Every callback of both walks gets it as callerdat.
+struct CommitRun {
+    std::optional<std::string> saved_tag;      // -r; a number loses its trailing dots
+    int aflag = 0;                             // -r names a number: sticky tags are ignored
+    std::optional<std::string> saved_message;  // -m, -F, else the last message edited
+    bool got_message = false;                  // the current directory's message is obtained
+    std::optional<std::string> write_dirtag;   // written to each JOL/Tag (no file arguments)
+    int write_dirnonbranch = 0;                // write_dirtag is not a branch tag
+    List *mulist = nullptr;                    // update_dir -> master_lists, from the check pass
+    int use_editor = 1;                        // neither -m nor -F
+    int force_ci = 0;                          // -f
+    int run_module_prog = 1;                   // not -n
+    std::optional<std::string> sbranch;        // default branch lock_RCS put aside
+    time_t last_register_time = 0;             // second of the newest registered entry
+
+    CommitRun() = default;
+    CommitRun(const CommitRun &) = delete;
+    CommitRun &operator=(const CommitRun &) = delete;
+    ~CommitRun() { dellist(&mulist); }
+};
 
 const char *opt_c(const std::optional<std::string> &s) { return s ? s->c_str() : nullptr; }
 
@@ -92,14 +100,15 @@ bool numeric(const std::optional<std::string> &t) {
     return t && !t->empty() && std::isdigit(static_cast<unsigned char>((*t)[0]));
 }
 
-master_lists *lists_for(const std::string &update_dir, bool create) {
-    if (!mulist) {
+// The lists of directory `update_dir` ("" for the top), made when `create`.
+master_lists *lists_for(CommitRun &run, const std::string &update_dir, bool create) {
+    if (!run.mulist) {
         if (!create)
             return nullptr;
-        mulist = getlist();
+        run.mulist = getlist();
     }
     std::string key = update_dir.empty() ? "." : update_dir;
-    if (Node *n = findnode(mulist, key))
+    if (Node *n = findnode(run.mulist, key))
         return static_cast<master_lists *>(n->data);
     if (!create)
         return nullptr;
@@ -110,12 +119,13 @@ master_lists *lists_for(const std::string &update_dir, bool create) {
     ml->ulist = getlist();
     ml->cilist = getlist();
     node_set_owned(n, ml);
-    addnode(mulist, n);
+    addnode(run.mulist, n);
     return ml;
 }
 
 // Classifies quietly; a numeric -r makes the target revision the tag.
-Ctype classify_file_internal(file_info *finfo, Vers_TS **vers) {
+Ctype classify_file_internal(const CommitRun &run, file_info *finfo, Vers_TS **vers) {
+    const std::optional<std::string> &saved_tag = run.saved_tag;
     int save_noexec = noexec, save_quiet = quiet, save_really = really_quiet;
     noexec = quiet = really_quiet = 1;
     Ctype status;
@@ -164,7 +174,80 @@ bool left_by_interrupted_add(const std::string &archive) {
     return empty;
 }
 
-int check_fileproc(void *, file_info *finfo) {
+// The refusals of a file added with a tag, or whose archive exists
+// already; 1 after a message.
+int refuse_addition(const file_info *finfo, const Vers_TS *vers) {
+    std::string archive = std::string(finfo->repository) + "/" + finfo->file + ",v";
+    if (!vers->tag && isfile(archive.c_str()) && !left_by_interrupted_add(archive)) {
+        error(0, 0, "cannot add file `%s' when RCS file `%s' already exists", finfo->fullname,
+              archive);
+        return 1;
+    }
+    if (vers->tag && numeric(vers->tag) && numdots(*vers->tag) > 1) {
+        error(0, 0, "cannot add file `%s' with revision `%s'; must be on trunk", finfo->fullname,
+              *vers->tag);
+        return 1;
+    }
+    return 0;
+}
+
+// Refuses a modified, added or removed file that cannot be committed as
+// it stands; 1 after a message, 0 when it may go ahead.
+int refuse_change(const CommitRun &run, const file_info *finfo, const Vers_TS *vers, Ctype status) {
+    if (!numeric(run.saved_tag)) {
+        if (vers->date) {
+            error(0, 0, "cannot commit with sticky date for file `%s'", finfo->fullname);
+            return 1;
+        }
+        if (status == T_MODIFIED && vers->tag && !RCS_isbranch(finfo->rcs, vers->tag->c_str())) {
+            error(0, 0, "sticky tag `%s' for file `%s' is not a branch", *vers->tag,
+                  finfo->fullname);
+            return 1;
+        }
+    }
+    if (status == T_MODIFIED && !run.force_ci && vers->ts_conflict) {
+        bool unchanged =
+            server_active ? (*vers->ts_conflict)[0] == '=' : vers->ts_user == vers->ts_conflict;
+        if (unchanged) {
+            error(0, 0, "file `%s' had a conflict and has not been modified", finfo->fullname);
+            return 1;
+        }
+        if (file_has_markers(finfo->file.c_str(), finfo->fullname.c_str()))
+            error(0, 0, "warning: file `%s' seems to still contain conflict indicators",
+                  finfo->fullname);
+    }
+    if (status == T_REMOVED && vers->tag && numeric(vers->tag)) {
+        error(0, 0, "cannot remove file `%s' which has a numeric sticky tag of `%s'",
+              finfo->fullname, *vers->tag);
+        return 1;
+    }
+    if (status == T_ADDED)
+        return refuse_addition(finfo, vers);
+    return 0;
+}
+
+// Puts the file in its directory's lists: the change for the hooks, and
+// what the commit pass does with it.
+void schedule_change(CommitRun &run, const file_info *finfo, const Vers_TS *vers, Ctype status) {
+    master_lists *ml = lists_for(run, finfo->update_dir, true);
+    add_change(ml->ulist, finfo->file, status, vers->tag, vers->vn_rcs);
+    auto *ci = new commit_info{status, std::nullopt, vers->tag, vers->options};
+    if (vers->tag) {
+        if (numeric(vers->tag))
+            ci->rev = vers->tag;
+        else
+            ci->rev = RCS_whatbranch(finfo->rcs, vers->tag->c_str());
+    }
+    Node *n = getnode();
+    n->type = UPDATE;
+    n->key = finfo->file;
+    node_set_owned(n, ci);
+    if (addnode(ml->cilist, n) != 0)
+        freenode(n);
+}
+
+int check_fileproc(void *callerdat, file_info *finfo) {
+    CommitRun &run = *static_cast<CommitRun *>(callerdat);
     if (!finfo->repository) {
         error(0, 0, "nothing known about `%s'", finfo->fullname);
         return 1;
@@ -172,8 +255,8 @@ int check_fileproc(void *, file_info *finfo) {
     if (std::string(finfo->repository) == JOLroot_directory + "/JOLROOT/Emptydir")
         error(1, 0, "cannot check in to %s", finfo->repository);
     Vers_TS *vers = nullptr;
-    Ctype status = classify_file_internal(finfo, &vers);
-    if (force_ci && status == T_UPTODATE)
+    Ctype status = classify_file_internal(run, finfo, &vers);
+    if (run.force_ci && status == T_UPTODATE)
         status = T_MODIFIED;
     int err = 0;
     switch (status) {
@@ -192,70 +275,11 @@ int check_fileproc(void *, file_info *finfo) {
     case T_UPTODATE: break;
     case T_MODIFIED:
     case T_ADDED:
-    case T_REMOVED: {
-        if (!numeric(saved_tag)) {
-            if (vers->date) {
-                error(0, 0, "cannot commit with sticky date for file `%s'", finfo->fullname);
-                err = 1;
-                break;
-            }
-            if (status == T_MODIFIED && vers->tag && !RCS_isbranch(finfo->rcs, vers->tag->c_str())) {
-                error(0, 0, "sticky tag `%s' for file `%s' is not a branch", *vers->tag,
-                      finfo->fullname);
-                err = 1;
-                break;
-            }
-        }
-        if (status == T_MODIFIED && !force_ci && vers->ts_conflict) {
-            bool unchanged = server_active ? (*vers->ts_conflict)[0] == '='
-                                           : vers->ts_user == vers->ts_conflict;
-            if (unchanged) {
-                error(0, 0, "file `%s' had a conflict and has not been modified", finfo->fullname);
-                err = 1;
-                break;
-            }
-            if (file_has_markers(finfo->file.c_str(), finfo->fullname.c_str()))
-                error(0, 0, "warning: file `%s' seems to still contain conflict indicators",
-                      finfo->fullname);
-        }
-        if (status == T_REMOVED && vers->tag && numeric(vers->tag)) {
-            error(0, 0, "cannot remove file `%s' which has a numeric sticky tag of `%s'",
-                  finfo->fullname, *vers->tag);
-            err = 1;
-            break;
-        }
-        if (status == T_ADDED) {
-            std::string archive = std::string(finfo->repository) + "/" + finfo->file + ",v";
-            if (!vers->tag && isfile(archive.c_str()) && !left_by_interrupted_add(archive)) {
-                error(0, 0, "cannot add file `%s' when RCS file `%s' already exists",
-                      finfo->fullname, archive);
-                err = 1;
-                break;
-            }
-            if (vers->tag && numeric(vers->tag) && numdots(*vers->tag) > 1) {
-                error(0, 0, "cannot add file `%s' with revision `%s'; must be on trunk",
-                      finfo->fullname, *vers->tag);
-                err = 1;
-                break;
-            }
-        }
-        master_lists *ml = lists_for(finfo->update_dir, true);
-        add_change(ml->ulist, finfo->file, status, vers->tag, vers->vn_rcs);
-        auto *ci = new commit_info{status, std::nullopt, vers->tag, vers->options};
-        if (vers->tag) {
-            if (numeric(vers->tag))
-                ci->rev = vers->tag;
-            else
-                ci->rev = RCS_whatbranch(finfo->rcs, vers->tag->c_str());
-        }
-        Node *n = getnode();
-        n->type = UPDATE;
-        n->key = finfo->file;
-        node_set_owned(n, ci);
-        if (addnode(ml->cilist, n) != 0)
-            freenode(n);
+    case T_REMOVED:
+        err = refuse_change(run, finfo, vers, status);
+        if (!err)
+            schedule_change(run, finfo, vers, status);
         break;
-    }
     default:
         error(0, 0, "JOL internal error: unknown status %d", static_cast<int>(status));
         break;
@@ -272,7 +296,10 @@ Dtype check_direntproc(void *, const char *dir, const char *, const char *update
     return R_PROCESS;
 }
 
-int precommit_proc(const char *repository, const char *filter, void *) {
+// Runs one pre-commit filter on the directory's changes (`closure`, a
+// list of logfile_info): added, then modified, then removed files.
+int precommit_proc(const char *repository, const char *filter, void *closure) {
+    List *changes = static_cast<List *>(closure);
     std::vector<std::string> cmd = split_command(filter);
     if (cmd.empty())
         return 0;
@@ -282,7 +309,7 @@ int precommit_proc(const char *repository, const char *filter, void *) {
     }
     cmd.push_back(repository);
     for (Ctype kind : {T_ADDED, T_MODIFIED, T_REMOVED})
-        JOL_FOR_EACH_NODE(saved_ulist, p) {
+        JOL_FOR_EACH_NODE(changes, p) {
             if (static_cast<const logfile_info *>(p->data)->type == kind)
                 cmd.push_back(*p->key);
         }
@@ -290,11 +317,12 @@ int precommit_proc(const char *repository, const char *filter, void *) {
     return r < 0 ? 1 : r;
 }
 
-int check_filesdoneproc(void *, int err, const char *repos, const char *update_dir, List *) {
-    master_lists *ml = lists_for(std::strcmp(update_dir, ".") == 0 ? "" : update_dir, false);
-    saved_ulist = ml ? ml->ulist : nullptr;
-    if (saved_ulist && !list_isempty(saved_ulist)) {
-        int n = Parse_Info("commitinfo", repos, precommit_proc, 1);
+int check_filesdoneproc(void *callerdat, int err, const char *repos, const char *update_dir,
+                        List *) {
+    CommitRun &run = *static_cast<CommitRun *>(callerdat);
+    master_lists *ml = lists_for(run, std::strcmp(update_dir, ".") == 0 ? "" : update_dir, false);
+    if (ml && !list_isempty(ml->ulist)) {
+        int n = Parse_Info("commitinfo", repos, precommit_proc, 1, ml->ulist);
         if (n > 0) {
             error(0, 0, "Pre-commit check failed");
             err += n;
@@ -319,13 +347,11 @@ int findmaxrev(List *entries) {
     return maxrev;
 }
 
-// Creates (or prepares) the archive of an added file; 0 on success.
-int checkaddfile(file_info *finfo, const std::optional<std::string> &tag,
-                 const std::string &options) {
-    const std::string repos = finfo->repository;
-    const std::string file = finfo->file;
+// Where the archive of an added file goes: beside the others, or in the
+// Attic when it is there already; for a file added on a branch, the Attic
+// (made when missing) unless the archive exists beside the others.
+std::string archive_for_add(const std::string &repos, const std::string &file, bool symbolic) {
     std::string rcsname = repos + "/" + file + ",v";
-    bool symbolic = tag && !numeric(tag);
     if (symbolic) {
         if (!isfile(rcsname.c_str())) {
             std::string attic = repos + "/Attic";
@@ -340,47 +366,56 @@ int checkaddfile(file_info *finfo, const std::optional<std::string> &tag,
         if (isfile(in_attic.c_str()))
             rcsname = in_attic;
     }
+    return rcsname;
+}
 
-    if (isfile(rcsname.c_str())) {
-        // A file added again after its removal.
-        if (!finfo->rcs)
-            finfo->rcs = RCS_parse(file.c_str(), repos.c_str());
-        if (!finfo->rcs)
-            error(1, 0, "could not find parsed rcsfile %s", file);
-        RCSNode *rcs = finfo->rcs;
-        if (!symbolic && rcs->head.empty() && rcs->branch.empty() &&
-            !(rcs->flags & ARCHIVE_IN_ATTIC)) {
-            // Left without revisions by an interrupted add: check in as new.
-            rcs->flags |= ARCHIVE_VALID;
-            fileattr_newfile(file.c_str());
-            return 0;
-        }
-        std::string want = options.size() > 2 ? options.substr(2) : std::string();
-        if (!options.empty() && want != RCS_getexpand(rcs)) {
-            error(0, 0, "changing keyword expansion mode to %s", options);
-            RCS_setexpand(rcs, want.c_str());
-        }
-        if (!symbolic) {
-            if (rcs->flags & ARCHIVE_IN_ATTIC) {
-                CriticalSection cs;
-                if (RCS_setattic(rcs, 0) != 0)
-                    return 1;
-            } else if (!RCS_isdead(rcs, rcs->head.c_str())) {
-                error(0, 0, "internal error: confused about attic for %s", rcs->path);
-                return 1;
-            }
-            // A head that is already dead outside the Attic is what an
-            // interrupted earlier removal leaves; it needs no move.
-        }
-        auto rev = RCS_getversion(rcs, opt_c(tag), nullptr, 1, nullptr);
-        if (RCS_lock(rcs, rev ? rev->c_str() : nullptr, 1) != 0) {
-            error(0, 0, "cannot lock `%s'.", rcs->path);
-            return 1;
-        }
+// Prepares the existing archive of a file added again after its removal:
+// its keyword mode, out of the Attic for the trunk, locked; 0 on success.
+int readd_to_archive(file_info *finfo, const std::optional<std::string> &tag,
+                     const std::string &options, bool symbolic) {
+    const std::string repos = finfo->repository;
+    const std::string file = finfo->file;
+    if (!finfo->rcs)
+        finfo->rcs = RCS_parse(file.c_str(), repos.c_str());
+    if (!finfo->rcs)
+        error(1, 0, "could not find parsed rcsfile %s", file);
+    RCSNode *rcs = finfo->rcs;
+    if (!symbolic && rcs->head.empty() && rcs->branch.empty() && !(rcs->flags & ARCHIVE_IN_ATTIC)) {
+        // Left without revisions by an interrupted add: check in as new.
+        rcs->flags |= ARCHIVE_VALID;
         fileattr_newfile(file.c_str());
         return 0;
     }
+    std::string want = options.size() > 2 ? options.substr(2) : std::string();
+    if (!options.empty() && want != RCS_getexpand(rcs)) {
+        error(0, 0, "changing keyword expansion mode to %s", options);
+        RCS_setexpand(rcs, want.c_str());
+    }
+    if (!symbolic) {
+        if (rcs->flags & ARCHIVE_IN_ATTIC) {
+            CriticalSection cs;
+            if (RCS_setattic(rcs, 0) != 0)
+                return 1;
+        } else if (!RCS_isdead(rcs, rcs->head.c_str())) {
+            error(0, 0, "internal error: confused about attic for %s", rcs->path);
+            return 1;
+        }
+        // A head that is already dead outside the Attic is what an
+        // interrupted earlier removal leaves; it needs no move.
+    }
+    auto rev = RCS_getversion(rcs, opt_c(tag), nullptr, 1, nullptr);
+    if (RCS_lock(rcs, rev ? rev->c_str() : nullptr, 1) != 0) {
+        error(0, 0, "cannot lock `%s'.", rcs->path);
+        return 1;
+    }
+    fileattr_newfile(file.c_str());
+    return 0;
+}
 
+// A new archive `rcsname` for an added file, described by its `JOL/`
+// file ",t", and parsed into finfo->rcs; 0 on success.
+int create_archive(file_info *finfo, const std::string &rcsname, const std::string &options) {
+    const std::string &file = finfo->file;
     std::string desc;
     std::string descfile = "JOL/" + file + ",t";
     if (FILE *fp = std::fopen(descfile.c_str(), "r")) {
@@ -409,38 +444,55 @@ int checkaddfile(file_info *finfo, const std::optional<std::string> &tag,
     if (rcsname.find("/Attic/") != std::string::npos)
         finfo->rcs->flags |= ARCHIVE_IN_ATTIC;
     finfo->rcs->flags |= ARCHIVE_VALID;
+    return 0;
+}
 
-    if (symbolic) {
-        // A dead 1.1 on the trunk first, checked in from an empty file of
-        // its own: the working file is never moved.
-        std::string empty = "JOL/,," + file;
-        {
-            FILE *fp = std::fopen(empty.c_str(), "w");
-            if (!fp)
-                error(1, errno, "cannot open %s for writing", empty);
-            std::fclose(fp);
-        }
-        std::string msg = "file " + file + " was initially added on branch " + *tag + ".";
-        int r = RCS_checkin(finfo->rcs, empty.c_str(), msg.c_str(), nullptr,
-                            CHECKIN_DEAD | CHECKIN_QUIET);
-        unlink(empty.c_str());
-        if (r != 0) {
-            error(0, 0, "could not create initial dead revision %s", finfo->rcs->path);
+// The new archive of a file added on branch `tag`: a dead 1.1 on the trunk
+// first, checked in from an empty file of its own (the working file is
+// never moved), then the branch, stubbed when the tag is new; 0 on success.
+int start_added_branch(file_info *finfo, const std::string &tag) {
+    const std::string &file = finfo->file;
+    std::string empty = "JOL/,," + file;
+    {
+        FILE *fp = std::fopen(empty.c_str(), "w");
+        if (!fp)
+            error(1, errno, "cannot open %s for writing", empty);
+        std::fclose(fp);
+    }
+    std::string msg = "file " + file + " was initially added on branch " + tag + ".";
+    int r =
+        RCS_checkin(finfo->rcs, empty.c_str(), msg.c_str(), nullptr, CHECKIN_DEAD | CHECKIN_QUIET);
+    unlink(empty.c_str());
+    if (r != 0) {
+        error(0, 0, "could not create initial dead revision %s", finfo->rcs->path);
+        return 1;
+    }
+    RCS_lock(finfo->rcs, nullptr, 1);
+    if (RCS_nodeisbranch(finfo->rcs, tag.c_str())) {
+        RCS_lock(finfo->rcs, tag.c_str(), 1);
+    } else {
+        std::string magic = RCS_magicrev(finfo->rcs, finfo->rcs->head.c_str());
+        if (RCS_settag(finfo->rcs, tag.c_str(), magic.c_str()) != 0) {
+            error(0, 0, "could not stub branch %s for %s", tag, finfo->rcs->path);
             return 1;
         }
-        RCS_lock(finfo->rcs, nullptr, 1);
-        if (RCS_nodeisbranch(finfo->rcs, tag->c_str())) {
-            RCS_lock(finfo->rcs, tag->c_str(), 1);
-        } else {
-            std::string magic = RCS_magicrev(finfo->rcs, finfo->rcs->head.c_str());
-            if (RCS_settag(finfo->rcs, tag->c_str(), magic.c_str()) != 0) {
-                error(0, 0, "could not stub branch %s for %s", *tag, finfo->rcs->path);
-                return 1;
-            }
-            RCS_rewrite(finfo->rcs, nullptr, nullptr);
-        }
+        RCS_rewrite(finfo->rcs, nullptr, nullptr);
     }
-    fileattr_newfile(file.c_str());
+    return 0;
+}
+
+// Creates (or prepares) the archive of an added file; 0 on success.
+int checkaddfile(file_info *finfo, const std::optional<std::string> &tag,
+                 const std::string &options) {
+    bool symbolic = tag && !numeric(tag);
+    std::string rcsname = archive_for_add(finfo->repository, finfo->file, symbolic);
+    if (isfile(rcsname.c_str()))
+        return readd_to_archive(finfo, tag, options, symbolic);
+    if (create_archive(finfo, rcsname, options) != 0)
+        return 1;
+    if (symbolic && start_added_branch(finfo, *tag) != 0)
+        return 1;
+    fileattr_newfile(finfo->file.c_str());
     return 0;
 }
 
@@ -454,7 +506,10 @@ void fixaddfile(const std::string &rcsname) {
     freercsnode(&rcs);
 }
 
-int lock_RCS(RCSNode *rcs, const std::optional<std::string> &rev) {
+// Locks the revision a check-in to `rev` descends from; for the trunk, the
+// archive's default branch is put aside in `sbranch` meanwhile.
+int lock_RCS(RCSNode *rcs, const std::optional<std::string> &rev,
+             std::optional<std::string> &sbranch) {
     if (rev && numdots(*rev) >= 2) {
         RCS_lock(rcs, rev->c_str(), 1);
         sbranch.reset();
@@ -581,117 +636,142 @@ int remove_file(file_info *finfo, const std::optional<std::string> &tag,
 // Notes the second that the entry just registered for the file can share
 // with a later change of it: none when the file kept a stamp from an
 // earlier second (it was edited before this command ran).
-void note_registration(const file_info *finfo) {
+void note_registration(CommitRun &run, const file_info *finfo) {
     std::optional<std::string> stamp;
     if (finfo->entries)
         if (const Entnode *e = entries_find(finfo->entries, finfo->file))
             stamp = e->timestamp;
-    last_register_time = std::max(last_register_time, register_second(stamp));
+    run.last_register_time = std::max(run.last_register_time, register_second(stamp));
 }
 
-int commit_fileproc(void *, file_info *finfo) {
-    if (write_dirtag && finfo->rcs && RCS_gettag(finfo->rcs, write_dirtag->c_str(), 1, nullptr) &&
-        !RCS_nodeisbranch(finfo->rcs, write_dirtag->c_str()))
-        write_dirnonbranch = 1;
-    master_lists *ml = lists_for(finfo->update_dir, false);
-    if (!ml)
-        return 0;
-    if (!got_message) {
-        got_message = true;
-        if (use_editor)
-            do_editor(finfo->update_dir.c_str(), &saved_message, finfo->repository, ml->ulist);
-        do_verify(saved_message, finfo->repository);
-    }
-    Node *cn = findnode(ml->cilist, finfo->file);
-    if (!cn)
-        return 0;
-    commit_info *ci = static_cast<commit_info *>(cn->data);
-    const std::string message = saved_message.value_or("");
-    int err = 0;
-    if (ci->status == T_MODIFIED) {
-        if (!finfo->rcs)
-            error(1, 0, "internal error: no parsed RCS file");
-        if (lock_RCS(finfo->rcs, ci->rev) != 0) {
-            unlockrcs(finfo->rcs);
-            err = 1;
-        } else {
-            err = Checkin('M', finfo, opt_c(ci->rev), opt_c(ci->tag), ci->options, message);
-            note_registration(finfo);
-            if (err) {
-                unlockrcs(finfo->rcs);
-                fixbranch(finfo->rcs, sbranch);
-            }
-        }
-    } else if (ci->status == T_ADDED) {
-        std::string rcspath = std::string(finfo->repository) + "/" + finfo->file + ",v";
-        if (checkaddfile(finfo, ci->tag, ci->options) != 0) {
-            fixaddfile(rcspath);
-            err = 1;
-        } else if (ci->tag && !numeric(ci->tag)) {
-            ci->rev = RCS_whatbranch(finfo->rcs, ci->tag->c_str());
-            err = Checkin('A', finfo, opt_c(ci->rev), opt_c(ci->tag), ci->options, message);
-            note_registration(finfo);
-            if (err) {
-                unlockrcs(finfo->rcs);
-                fixbranch(finfo->rcs, sbranch);
-            }
-            ci->status = T_UPTODATE;
-        } else {
-            std::optional<std::string> rev = ci->rev;
-            if (!rev) {
-                int maxrev = findmaxrev(finfo->entries);
-                rev = std::to_string(maxrev ? maxrev : 1);
-            }
-            std::string path = finfo->rcs ? finfo->rcs->path : rcspath;
-            err = Checkin('A', finfo, rev->c_str(), opt_c(ci->tag), ci->options, message);
-            if (err) {
-                fixaddfile(path);
-            } else {
-                std::string desc = "JOL/" + finfo->file + ",t";
-                if (unlink(desc.c_str()) != 0 && errno != ENOENT)
-                    error(0, errno, "cannot remove %s", desc);
-            }
-            note_registration(finfo);
-        }
-    } else if (ci->status == T_REMOVED) {
-        err = remove_file(finfo, ci->tag, message);
-    }
+// The first file or directory of a directory with changes obtains the
+// message: edited, unless -m or -F gave it, then verified.
+void obtain_message(CommitRun &run, const char *update_dir, const char *repository, List *changes) {
+    if (run.got_message)
+        return;
+    run.got_message = true;
+    if (run.use_editor)
+        do_editor(update_dir, &run.saved_message, repository, changes);
+    do_verify(run.saved_message, repository);
+}
 
-    if (Node *un = findnode(ml->ulist, finfo->file)) {
-        if (err) {
-            delnode(un);
-        } else if (ci->status != T_REMOVED) {
-            Vers_TS *v = nullptr;
-            classify_file_internal(finfo, &v);
-            static_cast<logfile_info *>(un->data)->rev_new = v->vn_rcs;
-            freevers_ts(&v);
-        }
+// Checks in a modified file; 0 on success.
+int commit_modified(CommitRun &run, file_info *finfo, commit_info *ci, const std::string &message) {
+    if (!finfo->rcs)
+        error(1, 0, "internal error: no parsed RCS file");
+    if (lock_RCS(finfo->rcs, ci->rev, run.sbranch) != 0) {
+        unlockrcs(finfo->rcs);
+        return 1;
+    }
+    int err = Checkin('M', finfo, opt_c(ci->rev), opt_c(ci->tag), ci->options, message);
+    note_registration(run, finfo);
+    if (err) {
+        unlockrcs(finfo->rcs);
+        fixbranch(finfo->rcs, run.sbranch);
     }
     return err;
 }
 
-Dtype commit_direntproc(void *, const char *dir, const char *repos, const char *update_dir,
+// Checks in an added file, into a new archive or one it had before its
+// removal; 0 on success.
+int commit_added(CommitRun &run, file_info *finfo, commit_info *ci, const std::string &message) {
+    std::string rcspath = std::string(finfo->repository) + "/" + finfo->file + ",v";
+    if (checkaddfile(finfo, ci->tag, ci->options) != 0) {
+        fixaddfile(rcspath);
+        return 1;
+    }
+    int err;
+    if (ci->tag && !numeric(ci->tag)) {
+        ci->rev = RCS_whatbranch(finfo->rcs, ci->tag->c_str());
+        err = Checkin('A', finfo, opt_c(ci->rev), opt_c(ci->tag), ci->options, message);
+        note_registration(run, finfo);
+        if (err) {
+            unlockrcs(finfo->rcs);
+            fixbranch(finfo->rcs, run.sbranch);
+        }
+        ci->status = T_UPTODATE;
+        return err;
+    }
+    std::optional<std::string> rev = ci->rev;
+    if (!rev) {
+        int maxrev = findmaxrev(finfo->entries);
+        rev = std::to_string(maxrev ? maxrev : 1);
+    }
+    std::string path = finfo->rcs ? finfo->rcs->path : rcspath;
+    err = Checkin('A', finfo, rev->c_str(), opt_c(ci->tag), ci->options, message);
+    if (err) {
+        fixaddfile(path);
+    } else {
+        std::string desc = "JOL/" + finfo->file + ",t";
+        if (unlink(desc.c_str()) != 0 && errno != ENOENT)
+            error(0, errno, "cannot remove %s", desc);
+    }
+    note_registration(run, finfo);
+    return err;
+}
+
+// The change of a committed file gets its new revision for the logging
+// filters; a failed one is dropped from them.
+void note_new_revision(const CommitRun &run, file_info *finfo, master_lists *ml,
+                       const commit_info *ci, int err) {
+    Node *un = findnode(ml->ulist, finfo->file);
+    if (!un)
+        return;
+    if (err) {
+        delnode(un);
+    } else if (ci->status != T_REMOVED) {
+        Vers_TS *v = nullptr;
+        classify_file_internal(run, finfo, &v);
+        static_cast<logfile_info *>(un->data)->rev_new = v->vn_rcs;
+        freevers_ts(&v);
+    }
+}
+
+int commit_fileproc(void *callerdat, file_info *finfo) {
+    CommitRun &run = *static_cast<CommitRun *>(callerdat);
+    if (run.write_dirtag && finfo->rcs &&
+        RCS_gettag(finfo->rcs, run.write_dirtag->c_str(), 1, nullptr) &&
+        !RCS_nodeisbranch(finfo->rcs, run.write_dirtag->c_str()))
+        run.write_dirnonbranch = 1;
+    master_lists *ml = lists_for(run, finfo->update_dir, false);
+    if (!ml)
+        return 0;
+    obtain_message(run, finfo->update_dir.c_str(), finfo->repository, ml->ulist);
+    Node *cn = findnode(ml->cilist, finfo->file);
+    if (!cn)
+        return 0;
+    commit_info *ci = static_cast<commit_info *>(cn->data);
+    const std::string message = run.saved_message.value_or("");
+    int err = 0;
+    if (ci->status == T_MODIFIED)
+        err = commit_modified(run, finfo, ci, message);
+    else if (ci->status == T_ADDED)
+        err = commit_added(run, finfo, ci, message);
+    else if (ci->status == T_REMOVED)
+        err = remove_file(finfo, ci->tag, message);
+    note_new_revision(run, finfo, ml, ci, err);
+    return err;
+}
+
+Dtype commit_direntproc(void *callerdat, const char *dir, const char *repos, const char *update_dir,
                         List *) {
+    CommitRun &run = *static_cast<CommitRun *>(callerdat);
     if (!isdir(dir))
         return R_SKIP_ALL;
-    master_lists *ml = lists_for(std::strcmp(update_dir, ".") == 0 ? "" : update_dir, false);
+    master_lists *ml = lists_for(run, std::strcmp(update_dir, ".") == 0 ? "" : update_dir, false);
     if (!ml || list_isempty(ml->cilist))
         return R_SKIP_FILES;
-    if (!got_message) {
-        got_message = true;
-        if (use_editor)
-            do_editor(update_dir, &saved_message, repos, ml->ulist);
-        do_verify(saved_message, repos);
-    }
+    obtain_message(run, update_dir, repos, ml->ulist);
     return R_PROCESS;
 }
 
-int commit_filesdoneproc(void *, int err, const char *repository, const char *update_dir,
+int commit_filesdoneproc(void *callerdat, int err, const char *repository, const char *update_dir,
                          List *) {
-    master_lists *ml = lists_for(std::strcmp(update_dir, ".") == 0 ? "" : update_dir, false);
+    CommitRun &run = *static_cast<CommitRun *>(callerdat);
+    master_lists *ml = lists_for(run, std::strcmp(update_dir, ".") == 0 ? "" : update_dir, false);
     if (ml) {
-        got_message = false;
-        Update_Logfile(repository, saved_message.value_or(""), nullptr, ml->ulist);
+        run.got_message = false;
+        Update_Logfile(repository, run.saved_message.value_or(""), nullptr, ml->ulist);
     }
     std::string repos = repository ? repository : "";
     const std::string &root = JOLroot_directory;
@@ -702,7 +782,7 @@ int commit_filesdoneproc(void *, int err, const char *repository, const char *up
         jol_output(program_name + " " + command_name + ": Rebuilding administrative file database\n");
         mkmodules(adm.c_str());
     }
-    if (err == 0 && run_module_prog) {
+    if (err == 0 && run.run_module_prog) {
         FILE *fp = std::fopen("JOL/Checkin.prog", "r");
         if (!fp) {
             if (errno != ENOENT)
@@ -726,17 +806,16 @@ int commit_filesdoneproc(void *, int err, const char *repository, const char *up
     return err;
 }
 
-int commit_dirleaveproc(void *, const char *, int err, const char *update_dir, List *) {
-    if (err == 0 && write_dirtag)
-        WriteTag(nullptr, write_dirtag, std::nullopt, write_dirnonbranch, update_dir, nullptr);
+int commit_dirleaveproc(void *callerdat, const char *, int err, const char *update_dir, List *) {
+    const CommitRun &run = *static_cast<const CommitRun *>(callerdat);
+    if (err == 0 && run.write_dirtag)
+        WriteTag(nullptr, run.write_dirtag, std::nullopt, run.write_dirnonbranch, update_dir,
+                 nullptr);
     return err;
 }
 
-}  // namespace
-
-int commit(int argc, char **argv) {
-    if (argc == -1)
-        usage(commit_usage);
+// Commits are refused to the super-user, who would own the archives.
+void refuse_superuser() {
     if (geteuid() == 0 && !client_active) {
         struct passwd *pw = getpwnam(getcaller());
         if (!pw)
@@ -744,73 +823,96 @@ int commit(int argc, char **argv) {
         if (pw->pw_uid == 0)
             error(1, 0, "cannot commit files as 'root'");
     }
-    int local = 0;
-    std::optional<std::string> logfile;
+}
+
+// What the options leave to the command itself rather than to the run.
+struct CommitOptions {
+    int local = 0;                       // -l, or -f
+    std::optional<std::string> logfile;  // -F
+};
+
+// Parses the options into the run, and drops them from argc and argv.
+CommitOptions parse_commit_options(CommitRun &run, int &argc, char **&argv) {
+    CommitOptions opts;
     optind = 0;
     int c;
     while ((c = getopt(argc, argv, "+nlRm:fF:r:")) != -1) {
         switch (c) {
-        case 'n': run_module_prog = 0; break;
+        case 'n': run.run_module_prog = 0; break;
         case 'm':
-            use_editor = 0;
-            saved_message = optarg;
+            run.use_editor = 0;
+            run.saved_message = optarg;
             break;
-        case 'r':
-            saved_tag = optarg;
-            break;
-        case 'l': local = 1; break;
-        case 'R': local = 0; break;
+        case 'r': run.saved_tag = optarg; break;
+        case 'l': opts.local = 1; break;
+        case 'R': opts.local = 0; break;
         case 'f':
-            force_ci = 1;
-            local = 1;
+            run.force_ci = 1;
+            opts.local = 1;
             break;
         case 'F':
-            use_editor = 0;
-            logfile = optarg;
+            run.use_editor = 0;
+            opts.logfile = optarg;
             break;
         default: usage(commit_usage);
         }
     }
     argc -= optind;
     argv += optind;
-    if (numeric(saved_tag)) {
-        aflag = 1;
-        while (!saved_tag->empty() && saved_tag->back() == '.')
-            saved_tag->pop_back();
+    if (numeric(run.saved_tag)) {
+        run.aflag = 1;
+        while (!run.saved_tag->empty() && run.saved_tag->back() == '.')
+            run.saved_tag->pop_back();
     }
-    if (logfile) {
-        if (saved_message)
-            error(1, 0, "cannot specify both a message and a log file");
-        FILE *fp = std::fopen(logfile->c_str(), "r");
-        if (!fp)
-            error(1, errno, "can't stat %s", *logfile);
-        std::string text;
-        char buf[8192];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, fp)) > 0)
-            text.append(buf, n);
-        if (std::ferror(fp))
-            error(1, errno, "can't read %s", *logfile);
-        std::fclose(fp);
-        saved_message = text;
-    }
+    return opts;
+}
+
+// -F: the message is the whole text of the file.
+void read_logfile(CommitRun &run, const std::string &logfile) {
+    if (run.saved_message)
+        error(1, 0, "cannot specify both a message and a log file");
+    FILE *fp = std::fopen(logfile.c_str(), "r");
+    if (!fp)
+        error(1, errno, "can't stat %s", logfile);
+    std::string text;
+    char buf[8192];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, fp)) > 0)
+        text.append(buf, n);
+    if (std::ferror(fp))
+        error(1, errno, "can't read %s", logfile);
+    std::fclose(fp);
+    run.saved_message = text;
+}
+
+}  // namespace
+
+int commit(int argc, char **argv) {
+    if (argc == -1)
+        usage(commit_usage);
+    refuse_superuser();
+    CommitRun run;
+    CommitOptions opts = parse_commit_options(run, argc, argv);
+    if (opts.logfile)
+        read_logfile(run, *opts.logfile);
     if (client_active) {
         error(0, 0, "committing to a remote repository is not available yet");
         return 1;
     }
-    tag_check_valid(opt_c(saved_tag), argc, argv, local, aflag, nullptr);
+    tag_check_valid(opt_c(run.saved_tag), argc, argv, opts.local, run.aflag, nullptr);
     if (argc == 0)
-        write_dirtag = saved_tag;
+        run.write_dirtag = run.saved_tag;
     wrap_setup();
-    lock_tree_for_write(argc, argv, local, aflag);
+    lock_tree_for_write(argc, argv, opts.local, run.aflag);
     int err = start_recursion({.fileproc = check_fileproc,
                                .filesdoneproc = check_filesdoneproc,
                                .direntproc = check_direntproc,
+                               .callerdat = &run,
                                .argc = argc,
                                .argv = argv,
-                               .local = local,
+                               .local = opts.local,
                                .which = WHICH_LOCAL,
-                               .aflag = aflag,
+                               .aflag = run.aflag,
                                .dosrcs = 1});
     if (err) {
         Lock_Cleanup();
@@ -821,14 +923,14 @@ int commit(int argc, char **argv) {
                                .filesdoneproc = commit_filesdoneproc,
                                .direntproc = commit_direntproc,
                                .dirleaveproc = commit_dirleaveproc,
+                               .callerdat = &run,
                                .argc = argc,
                                .argv = argv,
-                               .local = local,
+                               .local = opts.local,
                                .which = WHICH_LOCAL,
-                               .aflag = aflag,
+                               .aflag = run.aflag,
                                .dosrcs = 1});
     Lock_Cleanup();
-    dellist(&mulist);
-    wait_past_second(last_register_time);
+    wait_past_second(run.last_register_time);
     return err;
 }
