@@ -55,6 +55,7 @@ class ChangeDir {
     int fd_ = -1;
 };
 
+// Format: doc/formats.md#added-file-description
 void build_entry(const std::string &user, const std::string &options, const std::string &message,
                  List *entries, const opt_str &tag) {
     if (noexec)

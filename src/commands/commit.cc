@@ -296,6 +296,7 @@ Dtype check_direntproc(void *, const char *dir, const char *, const char *update
     return R_PROCESS;
 }
 
+// Format: doc/formats.md#info-files
 // Runs one pre-commit filter on the directory's changes (`closure`, a
 // list of logfile_info): added, then modified, then removed files.
 int precommit_proc(const char *repository, const char *filter, void *closure) {
@@ -481,6 +482,7 @@ int start_added_branch(file_info *finfo, const std::string &tag) {
     return 0;
 }
 
+// Format: doc/formats.md#added-file-description
 // Creates (or prepares) the archive of an added file; 0 on success.
 int checkaddfile(file_info *finfo, const std::optional<std::string> &tag,
                  const std::string &options) {
@@ -765,6 +767,7 @@ Dtype commit_direntproc(void *callerdat, const char *dir, const char *repos, con
     return R_PROCESS;
 }
 
+// Format: doc/formats.md#module-programs
 int commit_filesdoneproc(void *callerdat, int err, const char *repository, const char *update_dir,
                          List *) {
     CommitRun &run = *static_cast<CommitRun *>(callerdat);
