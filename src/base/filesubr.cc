@@ -75,15 +75,24 @@ std::optional<std::string> get_homedir() {
     return from_passwd;
 }
 
-std::string jol_temp_name() {
+std::optional<std::string> create_temp_file(std::string *tried) {
     std::string templ = Tmpdir + "/jolXXXXXX";
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
     int fd = mkstemp(buf.data());
+    if (tried)
+        *tried = buf.data();
     if (fd < 0)
-        error(1, errno, "cannot generate temporary filename");
+        return std::nullopt;
     close(fd);
-    return buf.data();
+    return std::string(buf.data());
+}
+
+std::string jol_temp_name() {
+    auto name = create_temp_file();
+    if (!name)
+        error(1, errno, "cannot generate temporary filename");
+    return *name;
 }
 
 bool read_whole_file(const char *path, std::string &out, int &err) {

@@ -29,6 +29,9 @@ int pathname_levels(const char *path);
 // neither is known.
 std::optional<std::string> get_homedir();
 
+// Creates a new empty file in the temporary directory: its name, or none
+// with errno set (`tried`, when given, gets the name attempted).
+std::optional<std::string> create_temp_file(std::string *tried = nullptr);
 // A new, already created, empty file in the temporary directory whose
 // name starts with "jol"; failure is fatal.
 std::string jol_temp_name();

@@ -110,17 +110,6 @@ void safe_location() {
         error(1, 0, "Cannot check out files into the repository itself");
 }
 
-std::string emptydir_name() {
-    std::string d = JOLroot_directory + "/JOLROOT/Emptydir";
-    if (!isdir(d.c_str())) {
-        mode_t old = umask(jolumask);
-        if (mkdir(d.c_str(), 0777) != 0 && errno != EEXIST)
-            error(1, errno, "cannot create %s", d);
-        umask(old);
-    }
-    return d;
-}
-
 // Format: doc/formats.md#entries-static
 void make_entries_static() {
     if (noexec)

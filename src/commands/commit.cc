@@ -544,14 +544,11 @@ void fixbranch(RCSNode *rcs, const std::optional<std::string> &branch) {
 }
 
 std::string temp_path() {
-    std::string templ = Tmpdir + "/jolXXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    int fd = mkstemp(buf.data());
-    if (fd < 0)
-        error(1, errno, "cannot create temporary file %s", buf.data());
-    close(fd);
-    return buf.data();
+    std::string tried;
+    auto name = create_temp_file(&tried);
+    if (!name)
+        error(1, errno, "cannot create temporary file %s", tried);
+    return *name;
 }
 
 int remove_file(file_info *finfo, const std::optional<std::string> &tag,

@@ -72,6 +72,14 @@ bool conflict_resolved(const file_info *finfo, const Vers_TS *vers) {
     return changed && !file_has_markers(finfo->file.c_str(), finfo->fullname.c_str());
 }
 
+// -C: the modified file is moved to a backup and the revision fetched.
+int replace_modified(UpdateRun &run, file_info *finfo, Vers_TS *vers) {
+    std::string backup = backup_file(finfo->file.c_str(), vers->vn_user.value_or("").c_str());
+    if (!really_quiet && !server_active)
+        jol_output("(Locally modified " + finfo->file + " moved to " + backup + ")\n");
+    return checkout_file(run, finfo, vers, 0, 0, 1);
+}
+
 int update_fileproc(void *callerdat, file_info *finfo) {
     UpdateRun &run = *static_cast<UpdateRun *>(callerdat);
     const UpdateRequest &req = run.req;
@@ -103,25 +111,17 @@ int update_fileproc(void *callerdat, file_info *finfo) {
             retval = 1;
             break;
         case T_NEEDS_MERGE:
+            // -C promises clean copies: a file that is behind as well as
+            // modified is replaced too, after a backup.
             if (req.toss_local_changes) {
-                // -C promises clean copies: a file that is behind as well as
-                // modified is replaced too, after a backup.
-                std::string backup =
-                    backup_file(finfo->file.c_str(), vers->vn_user.value_or("").c_str());
-                if (!really_quiet && !server_active)
-                    jol_output("(Locally modified " + finfo->file + " moved to " + backup + ")\n");
-                retval = checkout_file(run, finfo, vers, 0, 0, 1);
+                retval = replace_modified(run, finfo, vers);
             } else {
                 retval = merge_file(run, finfo, vers);
             }
             break;
         case T_MODIFIED:
             if (req.toss_local_changes) {
-                std::string backup =
-                    backup_file(finfo->file.c_str(), vers->vn_user.value_or("").c_str());
-                if (!really_quiet && !server_active)
-                    jol_output("(Locally modified " + finfo->file + " moved to " + backup + ")\n");
-                retval = checkout_file(run, finfo, vers, 0, 0, 1);
+                retval = replace_modified(run, finfo, vers);
             } else if (vers->ts_conflict) {
                 if (conflict_resolved(finfo, vers)) {
                     Register(finfo->entries, finfo->file, vers->vn_rcs.value_or(""),

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "src/base/error.h"
+#include "src/base/filesubr.h"
 #include "src/base/globals.h"
 #include "src/base/line_reader.h"
 #include "src/base/output.h"
@@ -22,14 +23,11 @@ bool reuse_message = false;
 void logfile_info_delproc(Node *p) { delete static_cast<logfile_info *>(p->data); }
 
 std::string temp_file_name() {
-    std::string templ = Tmpdir + "/jolXXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    int fd = mkstemp(buf.data());
-    if (fd < 0)
-        error(1, errno, "cannot create temporary file %s", buf.data());
-    close(fd);
-    return buf.data();
+    std::string tried;
+    auto name = create_temp_file(&tried);
+    if (!name)
+        error(1, errno, "cannot create temporary file %s", tried);
+    return *name;
 }
 
 struct FmtState {

@@ -176,7 +176,10 @@ void write_prog_file(const char *file, const std::string &prog) {
         error(1, errno, "cannot close %s", file);
 }
 
-std::string emptydir_path() {
+}  // namespace
+
+// Format: doc/formats.md#repository-layout
+std::string emptydir_name() {
     std::string d = JOLroot_directory + "/JOLROOT/Emptydir";
     if (!isdir(d.c_str())) {
         mode_t old = umask(jolumask);
@@ -186,6 +189,8 @@ std::string emptydir_path() {
     }
     return d;
 }
+
+namespace {
 
 int ignored_module(const char *mname) {
     error(0, 0, "cannot find module `%s' - ignored", mname);
@@ -365,7 +370,7 @@ int enter_program_dir(const std::string &dir) {
         return 1;
     }
     if (!isdir("JOL")) {
-        std::string empty = emptydir_path();
+        std::string empty = emptydir_name();
         Create_Admin(".", dir.c_str(), empty.c_str(), std::nullopt, std::nullopt, 0, 0, 1);
         if (!noexec) {
             FILE *fp = std::fopen("JOL/Entries.Static", "w+");

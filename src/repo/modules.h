@@ -31,3 +31,7 @@ void cat_module(int status);
 int do_module(DBM *db, const char *mname, mtype m_type, const char *msg,
               const CALLBACKPROC &callback_proc, const char *where, int shorten,
               int local_specified, int run_module_prog, const char *extra_arg);
+
+// JOLROOT/Emptydir, created when missing: the repository of directories
+// that only exist to hold deeper ones.
+std::string emptydir_name();
