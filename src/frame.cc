@@ -23,6 +23,7 @@
 #include "src/jolrc.h"
 #include "src/repo/parseinfo.h"
 #include "src/repo/variables.h"
+#include "src/server/server.h"
 #include "src/wc/entries.h"
 
 namespace {
@@ -169,6 +170,8 @@ void prepare_process(const StartState &st) {
     // "server"; until its authentication exists, "pserver" runs its own
     // handler, which says that it is not available.
     server_active = command_name == "server";
+    static_assert(CMD_WRITES_REPOSITORY == 4, "the server's access check reads bit 4");
+    set_command_attribute_lookup(lookup_command_attribute);
     if (server_active) {
         CurDir = "<remote>";
     } else {

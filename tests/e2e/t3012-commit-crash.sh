@@ -75,6 +75,7 @@ while [ "$kills" -lt "$WANT_KILLS" ]; do
         break
     fi
     write_files $i
+    t0=$(date +%s%N)
     "$JOL" commit -m "iteration $i" >"$SCRATCH/c.out" 2>"$SCRATCH/c.err" &
     pid=$!
     # Most kills land inside the work of the commit, a few near its end;
@@ -91,6 +92,10 @@ while [ "$kills" -lt "$WANT_KILLS" ]; do
     rc=$?
     [ -n "$killer" ] && wait "$killer"
     if [ $rc -eq 0 ]; then
+        # The pace was measured under whatever else the machine was doing
+        # then; a commit that finished sooner aims the next kills better.
+        took_ms=$((($(date +%s%N) - t0) / 1000000))
+        [ "$took_ms" -lt "$pace_ms" ] && [ "$took_ms" -ge 2 ] && pace_ms=$took_ms
         finished=$((finished + 1))
         save_reported $i
         continue
@@ -108,14 +113,15 @@ while [ "$kills" -lt "$WANT_KILLS" ]; do
         dirlocks=$((dirlocks + 1))
         "$JOL" commit -m probe >"$SCRATCH/p.out" 2>"$SCRATCH/p.err" &
         probe=$!
-        for _ in $(seq 100); do
+        for _ in $(seq 250); do
             grep -q "waiting for $JOL_TEST_USER's lock in $P\$" "$SCRATCH/p.err" 2>/dev/null && break
             sleep 0.02
         done
         kill -TERM $probe 2>/dev/null
         wait $probe 2>/dev/null
         check "commit $i: a stale repository lock is named" \
-            grep -q "waiting for $JOL_TEST_USER's lock in $P\$" "$SCRATCH/p.err"
+            grep -q "waiting for $JOL_TEST_USER's lock in $P\$" "$SCRATCH/p.err" ||
+            sed 's/^/  probe: /' "$SCRATCH/p.err" >&2
         rm -rf "$P/#jol.lock" "$P"/#jol.[rw]fl.*
     fi
     rm -f "$P"/#jol.[rw]fl.*

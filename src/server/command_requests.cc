@@ -1,0 +1,134 @@
+// The command requests: each runs its command through do_jol_command under
+// the name the access check knows it by.
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "src/base/error.h"
+#include "src/base/filesubr.h"
+#include "src/base/globals.h"
+#include "src/base/root.h"
+#include "src/commands/commands.h"
+#include "src/server/pending.h"
+#include "src/server/requests.h"
+#include "src/server/server.h"
+#include "src/server/server_state.h"
+
+namespace {
+
+// Commands not built yet answer through the child, under their own name.
+#define JOL_SERVER_UNBUILT(fn, word)                                        \
+    int fn(int, char **) {                                                   \
+        error(0, 0, "the %s command is not available yet", word);           \
+        return 1;                                                            \
+    }
+JOL_SERVER_UNBUILT(unbuilt_rdiff, "rdiff")
+JOL_SERVER_UNBUILT(unbuilt_import, "import")
+JOL_SERVER_UNBUILT(unbuilt_admin, "admin")
+JOL_SERVER_UNBUILT(unbuilt_history, "history")
+JOL_SERVER_UNBUILT(unbuilt_release, "release")
+JOL_SERVER_UNBUILT(unbuilt_watch, "watch")
+JOL_SERVER_UNBUILT(unbuilt_watchers, "watchers")
+JOL_SERVER_UNBUILT(unbuilt_editors, "editors")
+#undef JOL_SERVER_UNBUILT
+
+struct command_request {
+    const char *request;
+    const char *cmd_name;
+    ServerCommand func;
+};
+
+const command_request commands[] = {
+    {"ci", "commit", commit},
+    {"update", "update", update},
+    {"diff", "diff", diff},
+    {"log", "log", jollog},
+    {"add", "add", add},
+    {"remove", "remove", jolremove},
+    {"status", "status", jolstatus},
+    {"rdiff", "rdiff", unbuilt_rdiff},
+    {"tag", "joltag", joltag},
+    {"rtag", "rtag", rtag},
+    {"import", "import", unbuilt_import},
+    {"admin", "admin", unbuilt_admin},
+    {"history", "history", unbuilt_history},
+    {"release", "release", unbuilt_release},
+    {"watch-on", "watch_on", unbuilt_watch},
+    {"watch-off", "watch_off", unbuilt_watch},
+    {"watch-add", "watch_add", unbuilt_watch},
+    {"watch-remove", "watch_remove", unbuilt_watch},
+    {"watchers", "watchers", unbuilt_watchers},
+    {"editors", "editors", unbuilt_editors},
+    {"annotate", "annotate", annotate},
+    {"version", "version", version},
+};
+
+// co and export without a "Directory" work in a directory of their own.
+void checkout_request(const char *cmd_name) {
+    if (print_pending_error()) {
+        argument_vector.resize(1);
+        return;
+    }
+    if (!isdir("JOL")) {
+        std::string dir = server_temp_dir + "/checkout-dir";
+        if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+            int e = errno;
+            buf_output0(*buf_to_net, ("E Cannot create " + dir + "\n").c_str());
+            print_error(e);
+            argument_vector.resize(1);
+            return;
+        }
+        if (chdir(dir.c_str()) != 0) {
+            int e = errno;
+            buf_output0(*buf_to_net, ("E Cannot change to directory " + dir + "\n").c_str());
+            print_error(e);
+            argument_vector.resize(1);
+            return;
+        }
+        dir_name = dir;
+    }
+    do_jol_command(cmd_name, checkout);
+}
+
+void init_request(const std::string &arg) {
+    if (arg.empty() || arg[0] != '/') {
+        set_pending("E Root " + arg + " must be an absolute pathname");
+    } else if (Pserver_Repos && *Pserver_Repos != arg) {
+        // An authenticated peer may only create the repository it logged
+        // in to.
+        set_pending("E Protocol error: init says \"" + arg + "\" but pserver says \"" +
+                    *Pserver_Repos + "\"");
+    } else if (alloc_pending()) {
+        if (parse_jolroot(arg) != 0)
+            set_pending("E Bad root " + arg);
+        else
+            current_root = arg;
+    }
+    do_jol_command("init", init);
+}
+
+}  // namespace
+
+void serve_command(const std::string &request, const std::string &arg) {
+    if (request == "co") {
+        checkout_request("checkout");
+        return;
+    }
+    if (request == "export") {
+        command_name = "export";
+        checkout_request("export");
+        return;
+    }
+    if (request == "init") {
+        init_request(arg);
+        return;
+    }
+    for (const command_request &c : commands) {
+        if (request == c.request) {
+            do_jol_command(c.cmd_name, c.func);
+            return;
+        }
+    }
+    set_pending("E Protocol error: unknown command request " + request);
+}
