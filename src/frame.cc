@@ -255,7 +255,8 @@ int run_root_loop(const cmd *cm, int argc, char **argv, const StartState &st) {
                 parse_config(JOLroot_directory.c_str());
         }
         result = cm->func(argc, argv);
-        if (current_root) {
+        // The server sets its root from the client; it is no entry here.
+        if (current_root && !server_active) {
             Node *n = findnode(root_directories, *current_root);
             jol_assert(n != nullptr);
             n->data = reinterpret_cast<void *>(1);

@@ -137,3 +137,22 @@ finish() {
     echo "$TEST_NAME: $tests_run checks passed"
     exit 0
 }
+
+# serve [GLOBAL-OPTIONS...]   runs "jol server" on the session given on
+#                      standard input (protodrive.py run; "@file NAME" lines
+#                      send a file's bytes); $OUT has the responses, $status
+#                      the exit status
+serve() {
+    tests_run=$((tests_run + 1))
+    python3 "$(dirname "${BASH_SOURCE[0]}")/protodrive.py" run "$JOL" "$@" >"$OUT" 2>"$ERR"
+    status=$?
+    LAST_CMD="jol $* server"
+    return 0
+}
+
+# tree_listing DIR    every path below DIR with its type, mode and content
+#                     digest, for before/after comparisons of a sentinel tree
+tree_listing() {
+    (cd "$1" && find . -printf '%y %m %p\n' | sort &&
+        find . -type f -exec md5sum {} + 2>/dev/null | sort -k2)
+}
