@@ -146,10 +146,11 @@ int set_nonblock(buffer &buf);
 int buf_shutdown(buffer &buf);
 
 // Reads whatever is available, until a read gives less than the room it
-// was offered; `count` (when given) is set to the number of bytes added to
-// the queue. Meant for nonblocking buffers: a blocking one waits for input
-// whenever a read filled its room.
-int buf_input_data(buffer &buf, size_t *count);
+// was offered or `limit` bytes came; `count` (when given) is set to the
+// number of bytes added to the queue. Meant for nonblocking buffers: a
+// blocking one waits for input whenever a read filled its room. A writer
+// that keeps the channel full is read only up to `limit` per call.
+int buf_input_data(buffer &buf, size_t *count, size_t limit = static_cast<size_t>(-1));
 // The next line, without its newline (carriage returns are kept), into
 // `line`. A line longer than `max_length` bytes is buf_line_too_long, found
 // before more than one chunk beyond the limit has been read; the bytes stay

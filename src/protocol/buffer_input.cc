@@ -44,11 +44,11 @@ void take_line(buffer &buf, std::string &line, size_t length) {
 
 }  // namespace
 
-int buf_input_data(buffer &buf, size_t *count) {
+int buf_input_data(buffer &buf, size_t *count, size_t limit) {
     jol_assert(buf.chan);
     if (count)
         *count = 0;
-    for (;;) {
+    for (size_t total = 0; total < limit;) {
         buffer_data *room = buf_room(buf);
         if (!room) {
             buf.memory_error(buf);
@@ -60,9 +60,11 @@ int buf_input_data(buffer &buf, size_t *count) {
             return status;
         if (count)
             *count += got;
+        total += got;
         if (got < space)
             return 0;
     }
+    return 0;
 }
 
 int buf_read_line(buffer &buf, std::string &line, size_t max_length) {

@@ -67,7 +67,7 @@ const command_request commands[] = {
 // co and export without a "Directory" work in a directory of their own.
 void checkout_request(const char *cmd_name) {
     if (print_pending_error()) {
-        argument_vector.resize(1);
+        clear_arguments();
         return;
     }
     if (!isdir("JOL")) {
@@ -76,14 +76,14 @@ void checkout_request(const char *cmd_name) {
             int e = errno;
             buf_output0(*buf_to_net, ("E Cannot create " + dir + "\n").c_str());
             print_error(e);
-            argument_vector.resize(1);
+            clear_arguments();
             return;
         }
         if (chdir(dir.c_str()) != 0) {
             int e = errno;
             buf_output0(*buf_to_net, ("E Cannot change to directory " + dir + "\n").c_str());
             print_error(e);
-            argument_vector.resize(1);
+            clear_arguments();
             return;
         }
         dir_name = dir;

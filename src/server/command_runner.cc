@@ -33,6 +33,7 @@ namespace {
 // child writes.
 constexpr size_t high_water = 2097152;
 constexpr size_t low_water = 1048576;
+constexpr size_t relay_read_limit = 65536;
 
 // The descriptors of one command's pipes; every one is closed when dropped.
 struct CommandPipes {
@@ -236,7 +237,9 @@ bool relay(Source &out, Source &err, Source &proto, FlowControl &flow) {
             if (io[i] < 0 || !fds[io[i]].revents)
                 continue;
             Source &s = *sources[i];
-            int status = buf_input_data(*s.buf, nullptr);
+            // A bounded read per turn, so that the marks above hold
+            // however fast the child writes.
+            int status = buf_input_data(*s.buf, nullptr, relay_read_limit);
             if (status == buf_eof) {
                 s.fd = -1;
             } else if (status != 0 && status != EAGAIN) {
@@ -253,6 +256,7 @@ bool relay(Source &out, Source &err, Source &proto, FlowControl &flow) {
     }
     if (records.in_record() || !buf_empty_p(*proto.buf))
         send_text("E Protocol error: uncounted data discarded\n");
+    flow.flush_trace();
     return true;
 }
 
@@ -376,7 +380,7 @@ void do_jol_command(const char *cmd_name, ServerCommand command) {
             run_and_relay(command);
         }
     }
-    argument_vector.resize(1);
+    clear_arguments();
     set_block(*buf_to_net);
     buf_flush(*buf_to_net, true);
 }

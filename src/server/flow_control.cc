@@ -62,6 +62,13 @@ void FlowControl::check(size_t held, size_t high, size_t low, bool may_trace) {
     }
 }
 
+void FlowControl::flush_trace() {
+    if (!untraced_.empty()) {
+        jol_outerr(untraced_);
+        untraced_.clear();
+    }
+}
+
 void flow_control_child(unique_fd read_end) { child_end = std::move(read_end); }
 
 void server_pause_check_impl() {

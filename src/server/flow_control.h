@@ -16,6 +16,8 @@ class FlowControl {
     // the full pipe does not take is sent again on the next call. With -t
     // each byte sent is traced, as soon as `may_trace` allows.
     void check(size_t held, size_t high, size_t low, bool may_trace);
+    // Sends the trace lines still held back (the relay is done).
+    void flush_trace();
     void close() { fd_.reset(); }
 
   private:

@@ -66,9 +66,7 @@ void serve_expand_modules(const std::string &) {
                           nullptr);
     }
     close_module(db);
-    for (size_t i = 1; i < argument_vector.size(); ++i)
-        release_request_memory(argument_vector[i].size() + sizeof(std::string));
-    argument_vector.resize(1);
+    clear_arguments();
     buf_output0(*buf_to_net, errs ? "error  \n" : "ok\n");
     buf_flush(*buf_to_net, false);
 }

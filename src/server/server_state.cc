@@ -35,3 +35,9 @@ bool charge_request_memory(size_t bytes) {
 void release_request_memory(size_t bytes) {
     request_memory_used -= bytes < request_memory_used ? bytes : request_memory_used;
 }
+
+void clear_arguments() {
+    for (size_t i = 1; i < argument_vector.size(); ++i)
+        release_request_memory(argument_vector[i].size() + sizeof(std::string));
+    argument_vector.resize(1);
+}

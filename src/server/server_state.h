@@ -60,3 +60,5 @@ extern size_t request_memory_used;
 bool charge_request_memory(size_t bytes);
 // Gives back what was counted for data no longer held.
 void release_request_memory(size_t bytes);
+// Drops the arguments after slot 0 and gives back what they were charged.
+void clear_arguments();
