@@ -29,6 +29,7 @@
 #include "src/wc/ignore.h"
 #include "src/wc/recurse.h"
 #include "src/wc/register_clock.h"
+#include "src/wc/server_hooks.h"
 #include "src/wc/vers_ts.h"
 #include "src/wc/wrapper.h"
 
@@ -140,7 +141,14 @@ int update_fileproc(void *callerdat, file_info *finfo) {
         case T_CHECKOUT: retval = checkout_file(run, finfo, vers, 0, 0, 1); break;
         case T_ADDED: write_letter(finfo, 'A'); break;
         case T_REMOVED: write_letter(finfo, 'R'); break;
-        case T_REMOVE_ENTRY: retval = scratch_file(finfo); break;
+        case T_REMOVE_ENTRY:
+            retval = scratch_file(finfo);
+            if (server_active && retval == 0) {
+                if (!vers->ts_user)
+                    server_scratch_entry_only();
+                server_updated(finfo, vers, SERVER_UPDATED, SERVER_FILE_MODE, nullptr, nullptr);
+            }
+            break;
         default:
             error(0, 0, "unknown file status %d for file %s", static_cast<int>(status),
                   finfo->file);
@@ -230,6 +238,8 @@ Dtype update_dirent_proc(void *callerdat, const char *dir, const char *repositor
             std::string st = std::string(dir) + "/JOL/Entries.Static";
             if (unlink(st.c_str()) != 0 && errno != ENOENT)
                 error(1, errno, "cannot remove file %s", st);
+            if (server_active)
+                server_clear_entstat(update_dir, repository);
         }
         if (req.aflag || req.tag || req.date) {
             WriteTag(dir, req.tag, req.date, 0, update_dir, repository);
@@ -375,6 +385,9 @@ int do_update(const UpdateRequest &req) {
     };
     split_join(req.join_rev1, run.join_rev1, run.date_rev1);
     split_join(req.join_rev2, run.join_rev2, run.date_rev2);
+    // The files sent to the client stay in the server's tree for the join.
+    const bool was_joining = server_joining;
+    server_joining = run.joining();
 
     int err = start_recursion({.fileproc = update_fileproc,
                                .filesdoneproc = update_filesdone_proc,
@@ -390,6 +403,7 @@ int do_update(const UpdateRequest &req) {
                                .update_preload = req.preload_update_dir,
                                .dosrcs = 1});
     dellist(&run.ignlist);
+    server_joining = was_joining;
     // A file changed again within the second of its registration would
     // keep a matching time stamp; let the clock move on first.
     wait_past_second(run.last_register_time);
@@ -457,10 +471,19 @@ int update(int argc, char **argv) {
         tag_check_valid_join(j2->c_str(), argc, argv, local, xaflag, nullptr);
     int rewrite_tag = 0;
     if (argc <= 0 && !xpipeout) {
-        if (xbuild && unlink("JOL/Entries.Static") != 0 && errno != ENOENT)
-            error(1, errno, "cannot remove file %s", "JOL/Entries.Static");
+        // The client's directory responses name the top directory's
+        // repository.
+        std::string repository;
+        if (server_active)
+            repository = Name_Repository(nullptr, nullptr);
+        if (xbuild) {
+            if (unlink("JOL/Entries.Static") != 0 && errno != ENOENT)
+                error(1, errno, "cannot remove file %s", "JOL/Entries.Static");
+            if (server_active)
+                server_clear_entstat(".", repository.c_str());
+        }
         if (xaflag || xtag || xdate) {
-            WriteTag(nullptr, xtag, xdate, 0, ".", nullptr);
+            WriteTag(nullptr, xtag, xdate, 0, ".", server_active ? repository.c_str() : nullptr);
             rewrite_tag = 1;
         }
     }

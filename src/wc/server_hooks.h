@@ -54,6 +54,7 @@ class ServerResults {
     virtual void prog(const char *dir, const char *name, progs which) = 0;
     virtual void pathname_check(const char *path) = 0;
     virtual void pause_check() = 0;
+    virtual int file_gzip_level() = 0;
 };
 
 // Installs the server's answers (not owned; null removes them).
@@ -62,6 +63,12 @@ void set_server_results(ServerResults *results);
 // The module directory prefix of the directory headings, set by the module
 // machinery while it expands a module for the server; none outside it.
 extern opt_str server_dir;
+// Set while the modules are expanded for the client ("expand-modules"):
+// module programs are then announced with server_prog.
+extern bool server_expanding;
+// Set while an update joins revisions (-j): the files server_updated sends
+// stay in the temporary tree for the join that follows.
+extern bool server_joining;
 
 void server_register(const std::string &name, const std::string &version,
                      const std::string &timestamp, const std::string &options, const opt_str &tag,
@@ -72,7 +79,8 @@ void server_checked_in(const char *file, const char *update_dir, const char *rep
 void server_update_entries(const char *file, const char *update_dir, const char *repository,
                            int updated);
 // `mode` SERVER_FILE_MODE: the file's own; `checksum` 16 bytes or null;
-// `filebuf` the contents (consumed) or null for the file itself.
+// `filebuf` the contents (moved out, the caller still owns the buffer) or
+// null for the file itself.
 void server_updated(const file_info *finfo, const Vers_TS *vers, int updated, mode_t mode,
                     const unsigned char *checksum, buffer *filebuf);
 void server_copy_file(const char *file, const char *update_dir, const char *repository,
@@ -87,3 +95,5 @@ void server_template(const char *update_dir, const char *repository);
 void server_prog(const char *dir, const char *name, progs which);
 void server_pathname_check(const char *path);
 void server_pause_check();
+// The level at which the client wants file contents compressed; 0 none.
+int server_file_gzip_level();
