@@ -50,7 +50,6 @@ struct UpdateRun {
 int do_update(const UpdateRequest &req);
 
 void write_letter(const file_info *finfo, char letter);
-int isemptydir(const char *dir, int might_not_exist);
 
 // Per-file operations of a run.
 int checkout_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int adding, int merging,

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <optional>
 #include <vector>
 
 #include "src/base/error.h"
@@ -150,19 +151,50 @@ struct Source {
     int fd = -1;  // -1 once at end of file
 };
 
-// Relays until the child has closed all three pipes; false after a
-// failure that was reported to the client.
+// The child's wait status once it has been reaped.
+std::optional<int> child_status;
+
+bool child_exited() {
+    if (child_status)
+        return true;
+    int status;
+    if (waitpid(command_pid, &status, WNOHANG) == command_pid)
+        child_status = status;
+    return child_status.has_value();
+}
+
+// What the ended child's output pipes hold now, as lines; no waiting.
+void drain_lines(Source &out, Source &err) {
+    for (auto [s, kind] : {std::pair{&out, 'M'}, {&err, 'E'}}) {
+        if (s->fd < 0)
+            continue;
+        buf_input_data(*s->buf, nullptr);
+        buf_copy_lines(*buf_to_net, *s->buf, kind);
+        s->fd = -1;
+    }
+}
+
+// Relays until the child has closed all three pipes (or has ended and
+// closed its record pipe); false after a failure that was reported to the
+// client.
 bool relay(Source &out, Source &err, Source &proto, FlowControl &flow) {
     RecordRelay records;
     set_nonblock(*buf_to_net);
     for (Source *s : {&out, &err, &proto})
         set_nonblock(*s->buf);
+    // Above the high mark the child's pipes are left to fill until the
+    // backlog is below the low mark, so that the child waits instead of
+    // the parent's memory growing.
+    bool reading_paused = false;
     while (out.fd >= 0 || err.fd >= 0 || proto.fd >= 0) {
         size_t held = buf_count_mem(*buf_to_net);
-        flow.check(held, high_water, low_water);
-        // Above the mark the child's pipes are left to fill, so that the
-        // child waits instead of the parent's memory growing.
-        bool take = held <= high_water;
+        // The parent's own lines must not land inside a record.
+        flow.check(held, high_water, low_water, !records.in_record());
+        if (held > high_water)
+            reading_paused = true;
+        else if (held < low_water)
+            reading_paused = false;
+        bool take = !reading_paused;
         struct pollfd fds[4];
         int n = 0;
         int net = -1, io[3] = {-1, -1, -1};
@@ -173,15 +205,21 @@ bool relay(Source &out, Source &err, Source &proto, FlowControl &flow) {
         Source *sources[3] = {&out, &err, &proto};
         for (int i = 0; i < 3; ++i) {
             // Lines wait while a record is only partly passed on.
-            bool lines_blocked = i < 2 && records.in_record();
+            bool lines_blocked = i < 2 && records.in_record() && proto.fd >= 0;
             if (sources[i]->fd >= 0 && take && !lines_blocked) {
                 io[i] = n;
                 fds[n++] = {sources[i]->fd, POLLIN, 0};
             }
         }
-        if (n == 0)
-            continue;  // only the network backlog blocks: wait for it below
-        if (poll(fds, static_cast<nfds_t>(n), -1) < 0) {
+        // Once the child closed its record pipe it has ended or is ending;
+        // its output pipes may still be held open by a program it left
+        // running, so the relay then also watches for the child's exit.
+        int timeout = proto.fd < 0 ? 50 : -1;
+        if (proto.fd < 0 && child_exited()) {
+            drain_lines(out, err);
+            break;
+        }
+        if (poll(fds, static_cast<nfds_t>(n), timeout) < 0) {
             if (errno == EINTR) {
                 if (server_signal_received())
                     return false;
@@ -230,10 +268,14 @@ void finish_partial_lines(Source &out, Source &err) {
 
 // Waits for the child; the errors its end adds to the count.
 int reap_child() {
-    int status;
-    pid_t r;
-    while ((r = waitpid(command_pid, &status, 0)) < 0 && errno == EINTR) {
-    }
+    int status = 0;
+    pid_t r = command_pid;
+    if (child_status)
+        status = *child_status;
+    else
+        while ((r = waitpid(command_pid, &status, 0)) < 0 && errno == EINTR) {
+        }
+    child_status.reset();
     int errs = 0;
     if (r == command_pid) {
         if (WIFEXITED(status)) {
@@ -256,6 +298,7 @@ int reap_child() {
 }
 
 void stop_child() {
+    child_status.reset();
     if (command_pid <= 0)
         return;
     kill(command_pid, SIGTERM);

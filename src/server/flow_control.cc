@@ -42,19 +42,23 @@ void read_flow_bytes() {
 
 }  // namespace
 
-void FlowControl::check(size_t held, size_t high, size_t low) {
+void FlowControl::check(size_t held, size_t high, size_t low, bool may_trace) {
     if (!stopped_ && held > high) {
         if (send_byte(fd_.get(), 'S')) {
             stopped_ = true;
             if (trace)
-                jol_outerr("S-> flow control: S (stop)\n");
+                untraced_ += "S-> flow control: S (stop)\n";
         }
     } else if (stopped_ && held < low) {
         if (send_byte(fd_.get(), 'G')) {
             stopped_ = false;
             if (trace)
-                jol_outerr("S-> flow control: G (go)\n");
+                untraced_ += "S-> flow control: G (go)\n";
         }
+    }
+    if (may_trace && !untraced_.empty()) {
+        jol_outerr(untraced_);
+        untraced_.clear();
     }
 }
 

@@ -1,6 +1,7 @@
 // The streaming relay of counted records.
 #include "src/server/record_relay.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -16,12 +17,14 @@ bool take_count(buffer &from, int32_t &count) {
     char bytes[sizeof count];
     size_t have = 0;
     while (have < sizeof count) {
-        const char *data;
-        size_t got;
-        if (buf_read_data(from, sizeof count - have, data, got) != 0 || got == 0)
-            return false;
-        std::memcpy(bytes + have, data, got);
-        have += got;
+        buffer_data *d = from.data;
+        size_t n = std::min(sizeof count - have, static_cast<size_t>(d->size));
+        std::memcpy(bytes + have, d->bufp, n);
+        have += n;
+        d->bufp += n;
+        d->size -= static_cast<int>(n);
+        if (d->size == 0)
+            free_buffer_data(buf_pop_front(from));
     }
     std::memcpy(&count, bytes, sizeof count);
     return true;
@@ -39,7 +42,8 @@ void RecordRelay::forward(buffer &from, buffer &to) {
                 if (count == -1) {
                     if (supported_response("F"))
                         buf_output0(to, "F\n");
-                    buf_flush(to, false);
+                    if (to.chan)
+                        buf_flush(to, false);
                 }
                 continue;
             }

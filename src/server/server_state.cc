@@ -22,7 +22,6 @@ std::optional<std::string> Pserver_Repos;
 
 pid_t command_pid = -1;
 bool dont_delete_temp = false;
-int file_gzip_level = 0;
 
 size_t request_memory_used = 0;
 

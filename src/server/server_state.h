@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "src/protocol/buffer.h"
+#include "src/protocol/file_modes.h"  // file_gzip_level
 
 extern buffer_ptr buf_to_net;    // to the client (descriptor 1)
 extern buffer_ptr buf_from_net;  // from the client (descriptor 0)
@@ -49,7 +50,6 @@ extern std::optional<std::string> Pserver_Repos;
 
 extern pid_t command_pid;        // the running command child; -1 none; 0 in the child
 extern bool dont_delete_temp;    // keep the temporary tree (a core dump is in it)
-extern int file_gzip_level;      // "gzip-file-contents": compress files sent (0: no)
 
 // Bytes a peer has made this process hold in queued entries, arguments
 // and notifications; charge_request_memory refuses past the limit.

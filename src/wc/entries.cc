@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -727,4 +728,54 @@ int create_adm_p(const char *base_dir, const char *dir) {
         rel = slash == std::string::npos ? std::string() : rel.substr(0, slash);
     }
     return 0;
+}
+
+int isemptydir(const char *dir, int might_not_exist) {
+    DIR *d = opendir(dir);
+    if (!d) {
+        if (!(might_not_exist && errno == ENOENT))
+            error(0, errno, "cannot open directory %s for empty check", dir);
+        return 0;
+    }
+    bool empty = true;
+    int read_errno = 0;
+    for (;;) {
+        // Reading the entries of JOL below sets errno on its own, so the end
+        // of the listing is told from an error only right after readdir.
+        errno = 0;
+        struct dirent *de = readdir(d);
+        if (!de) {
+            read_errno = errno;
+            break;
+        }
+        if (!std::strcmp(de->d_name, ".") || !std::strcmp(de->d_name, ".."))
+            continue;
+        if (!std::strcmp(de->d_name, "JOL")) {
+            std::string adm = std::string(dir) + "/JOL";
+            if (isdir(adm.c_str())) {
+                int cwd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                if (chdir(dir) != 0)
+                    error(1, errno, "cannot change directory to %s", dir);
+                List *l = Entries_Open(0, nullptr);
+                JOL_FOR_EACH_NODE(l, p) {
+                    const Entnode *e = static_cast<const Entnode *>(p->data);
+                    if (e->type == ENT_FILE && !e->version.empty() && e->version[0] == '-')
+                        empty = false;
+                }
+                Entries_Close(l);
+                if (fchdir(cwd) != 0)
+                    error(1, errno, "cannot change directory back from %s", dir);
+                close(cwd);
+                continue;
+            }
+        }
+        empty = false;
+        break;
+    }
+    if (read_errno != 0 && empty) {
+        error(0, read_errno, "cannot read directory %s", dir);
+        empty = false;
+    }
+    closedir(d);
+    return empty;
 }

@@ -79,6 +79,10 @@ int Create_Admin(const char *dir, const char *update_dir, const char *repository
                  int dotemplate);
 int create_adm_p(const char *base_dir, const char *dir);
 int mkdir_p(const char *path);
+// True when `dir` holds nothing but a JOL directory whose entries name no
+// file scheduled for removal; a directory that cannot be read is not empty
+// (reported unless it is missing and `might_not_exist`).
+int isemptydir(const char *dir, int might_not_exist);
 
 // Administrative files that could not be written count as failures of the
 // command: the exit status becomes 1 even when the command itself succeeded.
