@@ -16,6 +16,7 @@
 #include "src/base/output.h"
 #include "src/commands/update.h"
 #include "src/protocol/buffer.h"
+#include "src/protocol/file_modes.h"
 #include "src/rcs/diff_invoke.h"
 #include "src/rcs/rcs.h"
 #include "src/repo/history.h"
@@ -75,7 +76,7 @@ int checkout_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int adding
     // needed: for compression, or for a join that follows.
     const bool server_notify = server_active && update_server;
     buffer_ptr filebuf;
-    if (server_notify && !pipeout && server_file_gzip_level() == 0 && !run.joining())
+    if (server_notify && !pipeout && file_gzip_level == 0 && !run.joining())
         filebuf = buf_nonio_initialize(nullptr);
     mode_t mode = SERVER_FILE_MODE;
     std::string backup;

@@ -12,6 +12,7 @@
 #include "src/base/getdate.h"
 #include "src/base/globals.h"
 #include "src/base/output.h"
+#include "src/protocol/file_modes.h"
 #include "src/protocol/gzip_file.h"
 #include "src/protocol/protocol_tables.h"
 #include "src/rcs/rcs.h"
@@ -160,21 +161,6 @@ std::string output_dir(const char *update_dir, const char *repository) {
     heading += repository ? repository : "";
     heading += "/";
     return heading;
-}
-
-std::string mode_to_string(mode_t mode) {
-    auto group = [mode](char who, mode_t r, mode_t w, mode_t x) {
-        std::string s{who, '='};
-        if (mode & r)
-            s += 'r';
-        if (mode & w)
-            s += 'w';
-        if (mode & x)
-            s += 'x';
-        return s;
-    };
-    return group('u', S_IRUSR, S_IWUSR, S_IXUSR) + "," + group('g', S_IRGRP, S_IWGRP, S_IXGRP) +
-           "," + group('o', S_IROTH, S_IWOTH, S_IXOTH);
 }
 
 bool ProtocolResults::cached_support::get() {

@@ -3,11 +3,9 @@
 #include "src/server/flow_control.h"
 #include "src/server/path_checks.h"
 #include "src/server/server_results.h"
-#include "src/server/server_state.h"
 
 void ProtocolResults::pathname_check(const char *path) { server_pathname_check_impl(path); }
 void ProtocolResults::pause_check() { server_pause_check_impl(); }
-int ProtocolResults::file_gzip_level() { return ::file_gzip_level; }
 
 void server_install_results() {
     static ProtocolResults results;

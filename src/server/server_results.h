@@ -32,7 +32,6 @@ class ProtocolResults final : public ServerResults {
     void prog(const char *dir, const char *name, progs which) override;
     void pathname_check(const char *path) override;
     void pause_check() override;
-    int file_gzip_level() override;
 
   private:
     // A response's support, asked of the client's list once.
@@ -61,8 +60,7 @@ class ProtocolResults final : public ServerResults {
 // server_dir and "/" when set, update_dir ("." when empty), "/", newline,
 // the repository and "/".
 std::string output_dir(const char *update_dir, const char *repository);
-// "u=rw,g=r,o=r": the permission bits of `mode` as the protocol writes them.
-std::string mode_to_string(mode_t mode);
+
 
 // Installs the one ProtocolResults of the process as the command code's
 // server calls.

@@ -69,4 +69,3 @@ void server_pathname_check(const char *path) {
     results("server_pathname_check").pathname_check(path);
 }
 void server_pause_check() { results("server_pause_check").pause_check(); }
-int server_file_gzip_level() { return results("server_file_gzip_level").file_gzip_level(); }

@@ -54,7 +54,6 @@ class ServerResults {
     virtual void prog(const char *dir, const char *name, progs which) = 0;
     virtual void pathname_check(const char *path) = 0;
     virtual void pause_check() = 0;
-    virtual int file_gzip_level() = 0;
 };
 
 // Installs the server's answers (not owned; null removes them).
@@ -95,5 +94,3 @@ void server_template(const char *update_dir, const char *repository);
 void server_prog(const char *dir, const char *name, progs which);
 void server_pathname_check(const char *path);
 void server_pause_check();
-// The level at which the client wants file contents compressed; 0 none.
-int server_file_gzip_level();

@@ -302,10 +302,4 @@ TEST_F(ResultsTest, ResponsesTheClientLacksAreLeftOut) {
     EXPECT_EQ(r[0], "Checked-in sub/\n/r/m/f.c\n/f.c/1.1///\n");
 }
 
-TEST(ModeString, EveryClassInOrder) {
-    EXPECT_EQ(mode_to_string(0754), "u=rwx,g=rx,o=r");
-    EXPECT_EQ(mode_to_string(0), "u=,g=,o=");
-    EXPECT_EQ(mode_to_string(S_IFREG | 0641), "u=rw,g=r,o=x");
-}
-
 }  // namespace
