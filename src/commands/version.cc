@@ -5,6 +5,7 @@
 #include "src/base/globals.h"
 #include "src/base/output.h"
 #include "src/base/usage.h"
+#include "src/client/client.h"
 #include "src/commands/commands.h"
 
 const char version_string[] = "Jointly Owned Lines (JOL) 1.11";
@@ -33,9 +34,14 @@ int version(int argc, char **) {
         jol_output(version_string);
         jol_output(config_string);
         jol_output("Server: ");
-        // Connecting to a server comes with the client; say so plainly.
-        jol_output("(unknown)\n");
-        return command_not_available(0, nullptr);
+        start_server();
+        if (supported_request("version")) {
+            send_to_server("version\n");
+        } else {
+            send_to_server("noop\n");
+            jol_output("(unknown)\n");
+        }
+        return get_responses_and_close();
     }
     jol_output(version_string);
     jol_output(config_string);

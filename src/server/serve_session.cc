@@ -1,6 +1,7 @@
 // The requests that set up the session rather than the temporary tree: the
 // root, the responses the client takes, the requests the server offers,
 // arguments, global options, user variables, compression and "noop".
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <unistd.h>
@@ -148,8 +149,17 @@ void serve_global_option(const std::string &arg) {
 }
 
 void serve_set(const std::string &arg) {
-    if (arg.find('=') == std::string::npos) {
+    // Checked here: a bad name would otherwise end the whole server.
+    size_t eq = arg.find('=');
+    bool ok = eq != std::string::npos && eq > 0;
+    for (size_t i = 0; ok && i < eq; ++i)
+        ok = std::isalnum(static_cast<unsigned char>(arg[i])) || arg[i] == '_';
+    if (!ok) {
         set_pending("E Protocol error: bad Set request " + arg);
+        return;
+    }
+    if (!charge_request_memory(arg.size() + 64)) {
+        set_pending_errno(ENOMEM);
         return;
     }
     variable_set(arg.c_str());
