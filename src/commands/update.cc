@@ -81,6 +81,21 @@ int replace_modified(UpdateRun &run, file_info *finfo, Vers_TS *vers) {
     return checkout_file(run, finfo, vers, 0, 0, 1);
 }
 
+// A file the client has unchanged gets the difference to the new
+// revision, or the whole file when no usable patch can be made.
+int send_patch(UpdateRun &run, file_info *finfo, Vers_TS *vers) {
+    int docheckout = 0;
+    struct stat patch_stat;
+    unsigned char checksum[16];
+    int retval = patch_file(run, finfo, vers, &docheckout, &patch_stat, checksum);
+    if (docheckout)
+        return checkout_file(run, finfo, vers, 0, 0, 1);
+    if (server_active && retval == 0)
+        server_updated(finfo, vers, run.rcs_diff_patches ? SERVER_RCS_DIFF : SERVER_PATCHED,
+                       patch_stat.st_mode, checksum, nullptr);
+    return retval;
+}
+
 int update_fileproc(void *callerdat, file_info *finfo) {
     UpdateRun &run = *static_cast<UpdateRun *>(callerdat);
     const UpdateRequest &req = run.req;
@@ -138,6 +153,12 @@ int update_fileproc(void *callerdat, file_info *finfo) {
             }
             break;
         case T_PATCH:
+            if (req.patches) {
+                retval = send_patch(run, finfo, vers);
+                break;
+            }
+            retval = checkout_file(run, finfo, vers, 0, 0, 1);
+            break;
         case T_CHECKOUT: retval = checkout_file(run, finfo, vers, 0, 0, 1); break;
         case T_ADDED: write_letter(finfo, 'A'); break;
         case T_REMOVED: write_letter(finfo, 'R'); break;
@@ -322,6 +343,8 @@ void write_letter(const file_info *finfo, char letter) {
 
 int do_update(const UpdateRequest &req) {
     UpdateRun run{.req = req, .rewrite_tag = req.rewrite_tag};
+    if (req.patches)
+        run.rcs_diff_patches = server_use_rcs_diff();
     auto split_join = [](const opt_str &j, opt_str &rev, opt_str &d) {
         if (!j)
             return;
@@ -367,6 +390,7 @@ int update(int argc, char **argv) {
     wrap_setup();
     std::optional<std::string> kopt, xtag, xdate, j1, j2;
     int local = 0, xbuild = 0, xaflag = 0, xprune = 0, xpipeout = 0, xforce = 1, toss = 0;
+    int patches = 0;
     optind = 0;
     int c;
     while ((c = getopt(argc, argv, "+ApCPflRQqduk:r:D:j:I:W:")) != -1) {
@@ -401,9 +425,10 @@ int update(int argc, char **argv) {
                 j1 = optarg;
             break;
         case 'u':
-            if (server_active)
-                break;
-            usage(update_usage);
+            if (!server_active)
+                usage(update_usage);
+            patches = 1;
+            break;
         default: usage(update_usage);
         }
     }
@@ -455,5 +480,6 @@ int update(int argc, char **argv) {
                       .which = which,
                       .join_rev1 = j1,
                       .join_rev2 = j2,
-                      .rewrite_tag = rewrite_tag});
+                      .rewrite_tag = rewrite_tag,
+                      .patches = patches});
 }

@@ -17,6 +17,7 @@
 #include "src/commands/update.h"
 #include "src/protocol/buffer.h"
 #include "src/protocol/file_modes.h"
+#include "src/protocol/md5sum.h"
 #include "src/rcs/diff_invoke.h"
 #include "src/rcs/rcs.h"
 #include "src/repo/history.h"
@@ -157,6 +158,124 @@ int checkout_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int adding
     if (!backup.empty() && unlink(backup.c_str()) != 0 && errno != ENOENT)
         error(0, errno, "error removing %s", backup);
     return 0;
+}
+
+namespace {
+
+// Writes a checked-out revision to a file, noting whether it ended with a
+// newline and, when asked, feeding a digest.
+struct revision_writer {
+    FILE *fp;
+    const std::string *name;
+    md5_context *digest;
+    bool ends_in_newline = false;
+};
+
+void write_revision(void *callerdat, const char *text, size_t len) {
+    auto *w = static_cast<revision_writer *>(callerdat);
+    if (len == 0)
+        return;
+    if (std::fwrite(text, 1, len, w->fp) != len)
+        error(1, errno, "cannot write %s", *w->name);
+    if (w->digest)
+        w->digest->update(text, len);
+    w->ends_in_newline = text[len - 1] == '\n';
+}
+
+// Checks `rev` out into `path`; true when it worked and ended in a newline.
+bool checkout_for_patch(RCSNode *rcs, const std::string &path, const std::string &rev,
+                        const char *nametag, const char *options, md5_context *digest) {
+    FILE *fp = std::fopen(path.c_str(), "wb");
+    if (!fp)
+        error(1, errno, "cannot open %s", path);
+    revision_writer w{fp, &path, digest};
+    int status = RCS_checkout(rcs, nullptr, rev.c_str(), nametag, options, nullptr,
+                              write_revision, &w);
+    if (std::fclose(fp) == EOF)
+        error(1, errno, "cannot close %s", path);
+    return status == 0 && w.ends_in_newline;
+}
+
+// Whether the diff output in the working file can go to the client as a
+// patch: it gets the archive's mode, and a binary difference cannot.
+bool usable_patch(const file_info *finfo, const Vers_TS *vers_ts) {
+    struct stat sb;
+    if (stat(vers_ts->srcfile->path.c_str(), &sb) != 0)
+        error(1, errno, "could not stat %s", vers_ts->srcfile->path);
+    if (chmod(finfo->file.c_str(), sb.st_mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)) != 0)
+        error(0, errno, "cannot change mode of file %s", finfo->file);
+    if (jolwrite && !fileattr_get(finfo->file.c_str(), "_watched"))
+        xchmod(finfo->file.c_str(), 1);
+    FILE *fp = std::fopen(finfo->file.c_str(), "rb");
+    if (!fp)
+        error(1, errno, "could not open diff output file %s", finfo->fullname);
+    char head[6];
+    size_t n = std::fread(head, 1, sizeof head, fp);
+    std::fclose(fp);
+    return !(n == sizeof head && std::memcmp(head, "Binary", sizeof head) == 0);
+}
+
+}  // namespace
+
+int patch_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int *docheckout,
+               struct stat *file_info, unsigned char *checksum) {
+    const UpdateRequest &req = run.req;
+    *docheckout = 0;
+    if (noexec || req.pipeout || run.joining() || vers_ts->options == "-kb" || !vers_ts->vn_user ||
+        !RCS_exist_rev(vers_ts->srcfile, vers_ts->vn_user->c_str()) ||
+        RCS_isdead(vers_ts->srcfile, vers_ts->vn_rcs->c_str())) {
+        *docheckout = 1;
+        return 0;
+    }
+    std::string backup = moved_aside_name(finfo);
+    if (isfile(finfo->file.c_str()))
+        rename_file(finfo->file.c_str(), backup.c_str(), {.traced = false});
+    else if (unlink(backup.c_str()) != 0 && errno != ENOENT)
+        error(0, errno, "error removing %s", backup);
+    std::string file1 = backup + "-1", file2 = backup + "-2";
+    md5_context digest;
+    bool ok = checkout_for_patch(vers_ts->srcfile, file1, *vers_ts->vn_user, nullptr,
+                                 vers_ts->options.c_str(), nullptr);
+    ok = checkout_for_patch(vers_ts->srcfile, file2, *vers_ts->vn_rcs, opt_c(vers_ts->vn_tag),
+                            vers_ts->options.c_str(), &digest) &&
+         ok;
+    int retcode = 0;
+    if (ok) {
+        retcode = diff_exec(file1.c_str(), file2.c_str(), run.rcs_diff_patches ? "-n" : "-c",
+                            finfo->file.c_str());
+        ok = (retcode == 0 || retcode == 1) && usable_patch(finfo, vers_ts);
+    }
+    if (ok) {
+        md5_digest sum = digest.final();
+        std::memcpy(checksum, sum.data(), sum.size());
+        Vers_TS *fresh = Version_TS(finfo, opt_c(req.options), opt_c(req.tag), opt_c(req.date),
+                                    req.force_tag_match, 0);
+        if (fresh->options == "-V4")
+            fresh->options.clear();
+        run.last_register_time = std::max(run.last_register_time, register_second(fresh->ts_user));
+        Register(finfo->entries, finfo->file, fresh->vn_rcs.value_or(""),
+                 fresh->ts_user.value_or(""), fresh->options, fresh->tag, fresh->date,
+                 std::nullopt);
+        if (stat(finfo->file.c_str(), file_info) != 0)
+            error(1, errno, "could not stat %s", finfo->file);
+        if (command_name == "update")
+            history_of('P', finfo, fresh->vn_rcs.value_or(""));
+        freevers_ts(&fresh);
+        if (!really_quiet)
+            write_letter(finfo, 'P');
+    } else {
+        if (isfile(backup.c_str()) && rename_file(backup.c_str(), finfo->file.c_str(), put_back) != 0)
+            error(0, errno, "cannot rename file %s to %s", backup, finfo->file);
+        if (retcode < 0)
+            error(1, errno, "could not diff %s", finfo->fullname);
+        if (retcode > 1)
+            error(0, 0, "could not diff %s", finfo->fullname);
+        *docheckout = 1;
+    }
+    for (const std::string &tmp : {backup, file1, file2})
+        if (unlink(tmp.c_str()) != 0 && errno != ENOENT)
+            error(0, errno, "cannot remove %s", tmp);
+    return ok ? 0 : retcode;
 }
 
 int scratch_file(file_info *finfo) {
