@@ -266,3 +266,80 @@ TEST_F(ServerUpdateTest, FileGoneFromTheRepositoryIsRemovedAtTheClient) {
     want = {"scratch f.c", "scratch_entry_only", "updated f.c 0 file-mode"};
     EXPECT_EQ(file_calls(), want);
 }
+
+// f.c with a branch br: 1.1.2.1 ("a b C") off 1.1 ("a b c"); 1.2 is "a B c".
+const char *const branched_archive = R"(head	1.2;
+access;
+symbols
+	br:1.1.0.2;
+locks; strict;
+comment	@# @;
+
+
+1.2
+date	2020.01.02.00.00.00;	author a;	state Exp;
+branches;
+next	1.1;
+
+1.1
+date	2020.01.01.00.00.00;	author a;	state Exp;
+branches
+	1.1.2.1;
+next	;
+
+1.1.2.1
+date	2020.01.03.00.00.00;	author a;	state Exp;
+branches;
+next	;
+
+
+desc
+@@
+
+
+1.2
+log
+@second
+@
+text
+@a
+B
+c
+d
+e
+@
+
+
+1.1
+log
+@first
+@
+text
+@d2 1
+a2 1
+b
+@
+
+
+1.1.2.1
+log
+@on branch
+@
+text
+@d5 1
+a5 1
+E
+@
+)";
+
+TEST_F(ServerUpdateTest, JoinIntoAFileTheClientDidNotSendChecksItOutFirst) {
+    write_text(top_ / "repo/mod/f.c,v", branched_archive);
+    write_text("JOL/Entries", "/f.c/1.1.2.1/=//Tbr\n");
+    write_text("JOL/Tag", "Tbr\n");
+    EXPECT_EQ(run({"-j", "1.2", "f.c"}), 0);
+    std::vector<std::string> want{"register f.c 1.1.2.1", "copy_file f.c .#f.c.1.1.2.1",
+                                  "updated f.c 1 file-mode"};
+    EXPECT_EQ(file_calls(), want);
+    EXPECT_EQ(rec_.sent_text, "a\nB\nc\nd\nE\n");
+    EXPECT_EQ(read_text(".#f.c.1.1.2.1"), "a\nb\nc\nd\nE\n");
+}
