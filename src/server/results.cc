@@ -38,12 +38,12 @@ void trace_register(const std::string &name, const std::string &version,
                date.value_or("") + ", " + conflict.value_or("") + ")\n");
 }
 
-// The whole file read into a chain of chunks, linked onto `protocol`.
-void queue_file_chain(const file_info *finfo, size_t size) {
+// The whole file read into a chain of chunks.
+void read_file_chain(const file_info *finfo, size_t size, buffer_data *&first,
+                     buffer_data *&last) {
     FILE *fp = std::fopen(finfo->file.c_str(), "rb");
     if (!fp)
         error(1, errno, "reading %s", finfo->fullname);
-    buffer_data *first = nullptr, *last = nullptr;
     int status = buf_read_file(fp, size, first, last);
     std::fclose(fp);
     if (status == buf_nomem) {
@@ -52,7 +52,6 @@ void queue_file_chain(const file_info *finfo, size_t size) {
     }
     if (status != 0)
         error(1, status, "reading %s", finfo->fullname);
-    buf_append_data(*protocol, first, last);
 }
 
 std::string gzip_file(const file_info *finfo, int level) {
@@ -273,33 +272,37 @@ bool ProtocolResults::send_file_response(const file_info *finfo, const Vers_TS *
         if (mode == SERVER_FILE_MODE)
             mode = sb.st_mode;
     }
+    // The data is read before anything is queued: a failure to read it
+    // is fatal, and must not leave half a response behind.
+    const char *response = update_response(vers, updated);
+    std::string compressed;
+    bool gzipped = false;
+    buffer_data *first = nullptr, *last = nullptr;
+    if (size != 0 && ::file_gzip_level != 0 && size > static_cast<size_t>(gzip_threshold)) {
+        if (filebuf)
+            error(1, 0, "JOL server internal error: unhandled case in server_updated");
+        compressed = gzip_file(finfo, ::file_gzip_level);
+        gzipped = true;
+        size = compressed.size();
+    } else if (!filebuf && size != 0) {
+        read_file_chain(finfo, size, first, last);
+    }
+
     if (checksum && checksum_.get())
         queue("Checksum " + hex_checksum(checksum) + "\n");
-    const char *response = update_response(vers, updated);
     if (updated == SERVER_UPDATED)
         mark_sent_unchanged(finfo);
     queue(response + output_dir(finfo->update_dir.c_str(), finfo->repository) + finfo->file +
           "\n");
     new_entries_line();
     queue(mode_to_string(mode) + "\n");
-
-    std::string compressed;
-    bool gzipped = false;
-    if (size != 0 && ::file_gzip_level != 0 && size > static_cast<size_t>(gzip_threshold)) {
-        if (filebuf)
-            error(1, 0, "JOL server internal error: unhandled case in server_updated");
-        compressed = gzip_file(finfo, ::file_gzip_level);
-        gzipped = true;
-        queue("z");
-        size = compressed.size();
-    }
-    queue(std::to_string(size) + "\n");
+    queue((gzipped ? "z" : "") + std::to_string(size) + "\n");
     if (gzipped)
         queue(compressed);
     else if (filebuf)
         buf_append_buffer(*protocol, *filebuf);
-    else if (size != 0)
-        queue_file_chain(finfo, size);
+    else if (first)
+        buf_append_data(*protocol, first, last);
 
     // The sent copy goes, unless a merge or a join still needs it.
     if (!filebuf && updated != SERVER_MERGED && !server_joining &&
