@@ -12,9 +12,13 @@
 
 #include "src/base/globals.h"
 #include "src/base/root.h"
+#include "src/commands/checkin.h"
 #include "src/commands/commands.h"
 #include "src/hash/hash.h"
 #include "src/protocol/md5sum.h"
+#include "src/rcs/rcs.h"
+#include "src/rcs/rcs_admin.h"
+#include "src/wc/entries.h"
 #include "src/wc/recurse.h"
 #include "src/wc/server_hooks.h"
 #include "src/wc/vers_ts.h"
@@ -342,4 +346,63 @@ TEST_F(ServerUpdateTest, JoinIntoAFileTheClientDidNotSendChecksItOutFirst) {
     EXPECT_EQ(file_calls(), want);
     EXPECT_EQ(rec_.sent_text, "a\nB\nc\nd\nE\n");
     EXPECT_EQ(read_text(".#f.c.1.1.2.1"), "a\nb\nc\nd\nE\n");
+}
+
+// f.c at 1.1 only; with a keyword its working copy changes at check-in.
+const char *const single_archive = R"(head	1.1;
+access;
+symbols;
+locks; strict;
+comment	@# @;
+
+
+1.1
+date	2020.01.01.00.00.00;	author a;	state Exp;
+branches;
+next	;
+
+
+desc
+@@
+
+
+1.1
+log
+@first
+@
+text
+@a
+@
+)";
+
+// The check-in step as commit runs it: the entry goes back with
+// Checked-in, or with the whole file when keywords changed it.
+TEST_F(ServerUpdateTest, CheckInReportsTheNewEntryOrSendsTheExpandedFile) {
+    command_name = "commit";
+    for (bool keyword : {false, true}) {
+        write_text(top_ / "repo/mod/f.c,v", single_archive);
+        write_text("JOL/Entries", "/f.c/1.1///\n");
+        write_text("f.c", keyword ? "a\n$Revision$\n" : "a\nb\n");
+        List *entries = Entries_Open(0, nullptr);
+        file_info finfo;
+        finfo.file = finfo.fullname = "f.c";
+        std::string repository = (top_ / "repo/mod").string();
+        finfo.repository = repository.c_str();
+        finfo.entries = entries;
+        finfo.rcs = RCS_parse("f.c", finfo.repository);
+        ASSERT_NE(finfo.rcs, nullptr);
+        ASSERT_EQ(RCS_lock(finfo.rcs, nullptr, 1), 0);
+        std::string options;
+        rec_.calls.clear();
+        EXPECT_EQ(Checkin('M', &finfo, nullptr, nullptr, options, "second"), 0);
+        std::vector<std::string> want{"register f.c 1.2", "checked_in f.c"};
+        if (keyword)
+            want = {"register f.c 1.2", "updated f.c 0 file-mode"};
+        EXPECT_EQ(file_calls(), want);
+        if (keyword) {
+            EXPECT_EQ(rec_.sent_text, "a\n$Revision: 1.2 $\n");
+        }
+        freercsnode(&finfo.rcs);
+        Entries_Close(entries);
+    }
 }
