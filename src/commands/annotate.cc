@@ -9,9 +9,11 @@
 #include "src/base/globals.h"
 #include "src/base/output.h"
 #include "src/base/usage.h"
+#include "src/client/client.h"
 #include "src/commands/commands.h"
 #include "src/rcs/rcs.h"
 #include "src/repo/tag_valid.h"
+#include "src/wc/ignore.h"
 #include "src/wc/recurse.h"
 
 namespace {
@@ -70,8 +72,18 @@ int annotate(int argc, char **argv) {
     argc -= optind;
     argv += optind;
     if (client_active) {
-        error(0, 0, "annotate of a remote repository is not available yet");
-        return 1;
+        start_server();
+        ign_setup();
+        if (local)
+            send_arg("-l");
+        if (!req.force_tag_match)
+            send_arg("-f");
+        option_with_arg("-r", req.tag ? req.tag->c_str() : nullptr);
+        client_senddate(req.date ? req.date->c_str() : nullptr);
+        send_files(argc, argv, local, 0, SEND_NO_CONTENTS);
+        send_file_names(argc, argv, SEND_EXPAND_WILD);
+        send_to_server("annotate\n");
+        return get_responses_and_close();
     }
     if (req.tag)
         tag_check_valid(req.tag->c_str(), argc, argv, local, 0, nullptr);

@@ -14,10 +14,12 @@
 #include "src/base/globals.h"
 #include "src/base/output.h"
 #include "src/base/usage.h"
+#include "src/client/client.h"
 #include "src/commands/commands.h"
 #include "src/rcs/diff_invoke.h"
 #include "src/rcs/rcs.h"
 #include "src/repo/tag_valid.h"
+#include "src/wc/ignore.h"
 #include "src/wc/recurse.h"
 #include "src/wc/vers_ts.h"
 
@@ -425,8 +427,29 @@ int diff(int argc, char **argv) {
     argc -= optind;
     argv += optind;
     if (client_active) {
-        error(0, 0, "diff with a remote repository is not available yet");
-        return 1;
+        start_server();
+        ign_setup();
+        if (local)
+            send_arg("-l");
+        if (req.empty_files)
+            send_arg("-N");
+        send_option_string(req.opts.c_str());
+        if (!req.kmode.empty())
+            send_arg(req.kmode);
+        if (req.rev1)
+            option_with_arg("-r", req.rev1->c_str());
+        else
+            client_senddate(opt_c(req.date1));
+        if (req.rev2)
+            option_with_arg("-r", req.rev2->c_str());
+        else
+            client_senddate(opt_c(req.date2));
+        // Two revisions need no working contents.
+        bool two = (req.rev1 || req.date1) && (req.rev2 || req.date2);
+        send_files(argc, argv, local, 0, two ? SEND_NO_CONTENTS : 0);
+        send_file_names(argc, argv, SEND_EXPAND_WILD);
+        send_to_server("diff\n");
+        return get_responses_and_close();
     }
     if (req.rev1)
         tag_check_valid(req.rev1->c_str(), argc, argv, local, 0, nullptr);

@@ -11,6 +11,7 @@
 #include "src/base/globals.h"
 #include "src/base/root.h"
 #include "src/base/usage.h"
+#include "src/client/client.h"
 #include "src/commands/commands.h"
 #include "src/rcs/rcs_write.h"
 #include "src/repo/admin_files.h"
@@ -55,8 +56,9 @@ int init(int argc, char **) {
     if (argc == -1 || argc > 1)
         usage(init_usage);
     if (client_active) {
-        error(0, 0, "creating a repository on a remote server is not available yet");
-        return 1;
+        start_server();
+        send_init_command();
+        return get_responses_and_close();
     }
     umask(jolumask);
     std::string adm = JOLroot_directory + "/JOLROOT";

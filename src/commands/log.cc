@@ -10,13 +10,16 @@
 #include "src/base/date_option.h"
 #include "src/base/error.h"
 #include "src/base/filesubr.h"
+#include "src/base/getdate.h"
 #include "src/base/globals.h"
 #include "src/base/identity.h"
 #include "src/base/output.h"
 #include "src/base/usage.h"
+#include "src/client/client.h"
 #include "src/commands/commands.h"
 #include "src/rcs/rcs.h"
 #include "src/wc/entries.h"
+#include "src/wc/ignore.h"
 #include "src/wc/recurse.h"
 
 namespace {
@@ -419,6 +422,43 @@ Dtype log_dirproc(void *, const char *dir, const char *, const char *update_dir,
     return R_PROCESS;
 }
 
+// The options as arguments, then the working files, the names and "log".
+int send_log_to_server(const log_data &ld, int local, int argc, char **argv) {
+    start_server();
+    ign_setup();
+    if (ld.default_branch)
+        send_arg("-b");
+    for (const daterange &d : ld.datelist) {
+        send_arg("-d");
+        send_arg(date_to_internet(d.start.c_str()) + (d.inclusive ? "<=" : "<") +
+                 date_to_internet(d.end.c_str()));
+    }
+    for (const std::string &d : ld.singledates) {
+        send_arg("-d");
+        send_arg(date_to_internet(d.c_str()));
+    }
+    const std::pair<int, const char *> flags[] = {{ld.header, "-h"},   {local, "-l"},
+                                                  {ld.notags, "-N"},   {ld.nameonly, "-R"},
+                                                  {ld.long_header, "-t"}};
+    for (auto [on, flag] : flags)
+        if (on)
+            send_arg(flag);
+    for (const option_revlist &r : ld.revlist) {
+        if (r.branchhead)
+            send_arg("-r" + r.first.value_or("") + ".");
+        else
+            send_arg("-r" + r.first.value_or("") + ":" + r.last.value_or(""));
+    }
+    for (const std::string &s : ld.statelist)
+        send_arg("-s" + s);
+    for (const std::string &w : ld.authorlist)
+        send_arg(w == "@@MYSELF" ? std::string("-w") : "-w" + w);
+    send_files(argc, argv, local, 0, SEND_NO_CONTENTS);
+    send_file_names(argc, argv, SEND_EXPAND_WILD);
+    send_to_server("log\n");
+    return get_responses_and_close();
+}
+
 }  // namespace
 
 int jollog(int argc, char **argv) {
@@ -492,10 +532,8 @@ int jollog(int argc, char **argv) {
     }
     argc -= optind;
     argv += optind;
-    if (client_active) {
-        error(0, 0, "logs of a remote repository are not available yet");
-        return 1;
-    }
+    if (client_active)
+        return send_log_to_server(ld, local, argc, argv);
     auto me = std::find(ld.authorlist.begin(), ld.authorlist.end(), "@@MYSELF");
     if (me != ld.authorlist.end())
         *me = getcaller();

@@ -9,8 +9,10 @@
 #include "src/base/globals.h"
 #include "src/base/output.h"
 #include "src/base/usage.h"
+#include "src/client/client.h"
 #include "src/commands/commands.h"
 #include "src/rcs/rcs.h"
+#include "src/wc/ignore.h"
 #include "src/wc/recurse.h"
 #include "src/wc/vers_ts.h"
 
@@ -171,8 +173,16 @@ int jolstatus(int argc, char **argv) {
     argc -= optind;
     argv += optind;
     if (client_active) {
-        error(0, 0, "status of a remote repository is not available yet");
-        return 1;
+        start_server();
+        ign_setup();
+        if (long_format)
+            send_arg("-v");
+        if (local)
+            send_arg("-l");
+        send_files(argc, argv, local, 0, 0);
+        send_file_names(argc, argv, SEND_EXPAND_WILD);
+        send_to_server("status\n");
+        return get_responses_and_close();
     }
     return start_recursion({.fileproc = status_fileproc,
                             .direntproc = status_dirproc,
