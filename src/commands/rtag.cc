@@ -16,6 +16,7 @@
 #include "src/base/globals.h"
 #include "src/base/root.h"
 #include "src/base/usage.h"
+#include "src/client/client.h"
 #include "src/commands/commands.h"
 #include "src/commands/tag_common.h"
 #include "src/rcs/rcs.h"
@@ -286,8 +287,12 @@ int rtag(int argc, char **argv) {
     tagging::check_options(opts);
 
     if (client_active) {
-        error(0, 0, "tagging modules of a remote repository is not available yet");
-        return 1;
+        start_server();
+        tagging::send_options(opts);
+        for (int i = 0; i < argc; ++i)
+            send_arg(argv[i]);
+        send_to_server("rtag\n");
+        return get_responses_and_close();
     }
 
     DBM *db = open_module();

@@ -9,6 +9,7 @@
 #include "src/base/globals.h"
 #include "src/base/output.h"
 #include "src/base/usage.h"
+#include "src/client/client.h"
 #include "src/commands/commands.h"
 #include "src/commands/tag_common.h"
 #include "src/rcs/rcs.h"
@@ -16,6 +17,7 @@
 #include "src/rcs/rcs_write.h"
 #include "src/repo/tag_valid.h"
 #include "src/wc/entries.h"
+#include "src/wc/ignore.h"
 #include "src/wc/recurse.h"
 #include "src/wc/vers_ts.h"
 
@@ -142,8 +144,13 @@ int joltag(int argc, char **argv) {
     tagging::check_options(opts);
 
     if (client_active) {
-        error(0, 0, "tagging files of a remote repository is not available yet");
-        return 1;
+        start_server();
+        ign_setup();
+        tagging::send_options(opts);
+        send_files(argc, argv, opts.local, 0, opts.check_uptodate ? 0 : SEND_NO_CONTENTS);
+        send_file_names(argc, argv, SEND_EXPAND_WILD);
+        send_to_server("tag\n");
+        return get_responses_and_close();
     }
 
     if (opts.numtag)

@@ -1,6 +1,7 @@
 // The parts of tag and rtag that do not depend on where the files come
 // from: option checks, the permission pass with its taginfo filters, the
 // directory write locks of the second pass, and setting a tag.
+#include "src/client/client.h"
 #include "src/commands/tag_common.h"
 
 #include <cerrno>
@@ -197,3 +198,22 @@ SetResult set_tag(const Options &opts, RCSNode *rcs, const std::string &file,
 }
 
 }  // namespace tagging
+
+void tagging::send_options(const Options &opts) {
+    const std::pair<bool, const char *> flags[] = {
+        {!opts.force_tag_match, "-f"},
+        {opts.local, "-l"},
+        {opts.delete_flag, "-d"},
+        {opts.check_uptodate && !opts.is_rtag, "-c"},
+        {opts.branch_mode, "-b"},
+        {opts.force_tag_move, "-F"},
+        {!opts.run_module_prog && opts.is_rtag, "-n"},
+        {opts.attic_too && opts.is_rtag, "-a"},
+    };
+    for (auto [on, flag] : flags)
+        if (on)
+            send_arg(flag);
+    option_with_arg("-r", opts.numtag ? opts.numtag->c_str() : nullptr);
+    client_senddate(opts.date ? opts.date->c_str() : nullptr);
+    send_arg(opts.symtag);
+}

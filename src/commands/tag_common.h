@@ -54,6 +54,9 @@ inline Run &run_of(void *callerdat) { return *static_cast<Run *>(callerdat); }
 void check_options(const Options &opts);
 // Handles -q/-Q after the command name (fatal outside server mode).
 void quiet_option();
+// Client: the options as arguments, in the order both commands send them,
+// up to and including the tag name.
+void send_options(const Options &opts);
 
 // The walk callbacks take the Run as their callerdat.
 
