@@ -2,6 +2,7 @@
 #include "src/base/identity.h"
 #include "src/repo/history.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -93,7 +94,10 @@ void history_write(char type, const char *update_dir, const char *revs, const ch
     char head[64];
     std::snprintf(head, sizeof head, "%c%08lx|", type, static_cast<unsigned long>(time(nullptr)));
     std::string line = std::string(head) + getcaller() + "|" + wd + "|" + repos + "|" +
-                       (revs ? revs : "") + "|" + (name ? name : "") + "\n";
+                       (revs ? revs : "") + "|" + (name ? name : "");
+    // A name from a client may hold a newline; one call stays one record.
+    std::replace(line.begin(), line.end(), '\n', '?');
+    line += '\n';
     if (lseek(fd, 0, SEEK_END) < 0)
         error(1, errno, "cannot seek to end of history file: %s", path);
     if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))

@@ -222,10 +222,13 @@ int expand_name(Expansion &x, const char *mname_in, const char *where, int short
                 int local_specified);
 
 void trace_expansion(const Expansion &x, const char *mname, const char *where) {
-    if (trace)
-        jol_outerr(std::string(server_active ? "S" : " ") + "-> do_module (" + mname + ", " +
-                   x.msg + ", " + (where ? where : "") + ", " + (x.extra_arg ? x.extra_arg : "") +
-                   ")\n");
+    if (!trace)
+        return;
+    std::string line = std::string("-> do_module (") + mname + ", " + x.msg + ", " +
+                       (where ? where : "") + ", " + (x.extra_arg ? x.extra_arg : "") + ")";
+    // A module name from a client may hold a newline; it stays one line.
+    std::replace(line.begin(), line.end(), '\n', '?');
+    jol_outerr(std::string(server_active ? "S" : " ") + line + "\n");
 }
 
 int call_back(const Expansion &x, std::vector<std::string> &words, const char *where,
@@ -564,6 +567,20 @@ int do_module(DBM *db, const char *mname, mtype m_type, const char *msg,
               int local_specified, int run_module_prog, const char *extra_arg) {
     Expansion x{db, m_type, msg, callback_proc, run_module_prog, extra_arg, {}};
     return expand_name(x, mname, where, shorten, local_specified);
+}
+
+bool module_program_listed(DBM *db, char option, const std::string &prog) {
+    if (!db || prog.empty())
+        return false;
+    for (auto key = mydbm_firstkey(db); key; key = mydbm_nextkey(db)) {
+        bool found;
+        ModuleOptions o;
+        if (!parse_module_options(split_words(definition_of(db, *key, found)), o))
+            continue;
+        if ((option == 'i' && o.checkin_prog == prog) || (option == 'u' && o.update_prog == prog))
+            return true;
+    }
+    return false;
 }
 
 // Format: doc/formats.md#modules

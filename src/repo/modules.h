@@ -32,6 +32,10 @@ int do_module(DBM *db, const char *mname, mtype m_type, const char *msg,
               const CALLBACKPROC &callback_proc, const char *where, int shorten,
               int local_specified, int run_module_prog, const char *extra_arg);
 
+// Whether some module of the database names `prog` as its program of
+// `option`: 'i' (run after commit) or 'u' (run after update).
+bool module_program_listed(DBM *db, char option, const std::string &prog);
+
 // JOLROOT/Emptydir, created when missing: the repository of directories
 // that only exist to hold deeper ones.
 std::string emptydir_name();

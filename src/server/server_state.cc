@@ -31,3 +31,7 @@ bool charge_request_memory(size_t bytes) {
     request_memory_used += bytes;
     return true;
 }
+
+void release_request_memory(size_t bytes) {
+    request_memory_used -= bytes < request_memory_used ? bytes : request_memory_used;
+}

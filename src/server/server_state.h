@@ -58,3 +58,5 @@ extern size_t request_memory_used;
 // Counts `bytes` against the limit; false (nothing counted) when it would
 // pass it.
 bool charge_request_memory(size_t bytes);
+// Gives back what was counted for data no longer held.
+void release_request_memory(size_t bytes);

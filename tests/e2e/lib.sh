@@ -57,7 +57,7 @@ fi
 
 TEST_NAME=$(basename "$0" .sh)
 SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/jol-$TEST_NAME.XXXXXX")
-trap 'echo "TRAP bashpid=$BASHPID main=$$ at $(date +%T.%N)" >> /tmp/trap.log; rm -rf "$SCRATCH"' EXIT
+trap 'rm -rf "$SCRATCH"' EXIT
 export HOME="$SCRATCH/home"
 mkdir -p "$HOME"
 unset JOLROOT JOLEDITOR VISUAL EDITOR JOLREAD JOLUMASK JOLIGNORE JOLWRAPPERS JOLLIB_YESNO

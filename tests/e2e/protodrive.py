@@ -9,7 +9,11 @@ Used by the t5xxx scripts in two ways:
       session on standard input and copies the server's standard output,
       unchanged, to standard output, and its exit status. A session line
       "@file NAME" is replaced by the bytes of NAME (for file data after a
-      "Modified" size line); every other line is sent as it stands.
+      "Modified" size line); every other line is sent as it stands. A
+      line "@shell COMMAND" sends "noop", copies the responses up to its
+      "ok" or "error", then runs COMMAND with $SERVER_TMP naming the
+      server's temporary tree (to look at it, or to change it behind the
+      server's back) while the server waits for the rest of the session.
 
   As a module: Server(jol, args) gives send(), send_bytes(), read_line(),
   read_until_status() and close() for interactive tests (a slow reader,
@@ -57,23 +61,59 @@ class Server:
         return self.proc.wait(), out, err
 
 
-def session_bytes(text):
-    out = bytearray()
+def session_parts(text):
+    """The session as pieces of bytes to send, with b"" between them where
+    an "@shell" line stands (its command in the list that comes second)."""
+    parts, shells = [bytearray()], []
     for line in text.split(b"\n")[:-1] if text.endswith(b"\n") else text.split(b"\n"):
         if line.startswith(b"@file "):
             with open(line[6:].decode(), "rb") as f:
-                out += f.read()
+                parts[-1] += f.read()
+        elif line.startswith(b"@shell "):
+            shells.append(line[7:].decode())
+            parts.append(bytearray())
         else:
-            out += line + b"\n"
-    return bytes(out)
+            parts[-1] += line + b"\n"
+    return [bytes(p) for p in parts], shells
+
+
+def server_tmp(pid):
+    tmp = os.environ.get("TMPDIR", "/tmp")
+    base = os.path.join(tmp, f"jol-serv{pid}")
+    for suffix in ["", *"abcdefghijklmnopqrstuvwxyz"]:
+        if os.path.isdir(base + suffix):
+            return base + suffix
+    return base
+
+
+def run_interactive(cmd, parts, shells):
+    out = sys.stdout.buffer
+    proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, bufsize=0)
+    for part, shell in zip(parts, shells):
+        proc.stdin.write(part + b"noop\n")
+        proc.stdin.flush()
+        while True:
+            line = proc.stdout.readline()
+            out.write(line)
+            if not line or line == b"ok\n" or line.startswith(b"error"):
+                break
+        out.flush()
+        subprocess.run(["sh", "-c", shell], env=dict(os.environ, SERVER_TMP=server_tmp(proc.pid)))
+    proc.stdin.write(parts[-1])
+    proc.stdin.close()
+    out.write(proc.stdout.read())
+    return proc.wait()
 
 
 def main():
     if len(sys.argv) < 3 or sys.argv[1] != "run":
         sys.stderr.write(__doc__)
         return 2
-    data = session_bytes(sys.stdin.buffer.read())
-    proc = subprocess.run([*sys.argv[2:], "server"], input=data, stdout=subprocess.PIPE)
+    parts, shells = session_parts(sys.stdin.buffer.read())
+    cmd = [*sys.argv[2:], "server"]
+    if shells:
+        return run_interactive(cmd, parts, shells)
+    proc = subprocess.run(cmd, input=parts[0], stdout=subprocess.PIPE)
     sys.stdout.buffer.write(proc.stdout)
     return proc.returncode
 

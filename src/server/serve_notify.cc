@@ -1,0 +1,107 @@
+// "Notify", which queues an edit notification of a file in the current
+// directory, and server_notify, which is to carry the queued ones out.
+// Carrying them out needs the watch and edit machinery of the repository,
+// which this system does not have yet: server_notify says so instead of
+// acknowledging them, and the client keeps them for a later delivery.
+#include <cerrno>
+#include <vector>
+
+#include "src/base/error.h"
+#include "src/server/pending.h"
+#include "src/server/requests.h"
+#include "src/server/server_state.h"
+#include "src/server/tree_requests.h"
+
+namespace {
+
+constexpr char misformed[] = "E Protocol error; misformed Notify request";
+
+// What a field may not hold: the separators of the attribute database the
+// value ends up in ("+" joins the parts of the value), and control
+// characters.
+bool clean_field(std::string_view field) {
+    for (char c : field)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f ||
+            std::string_view("+,>;=").find(c) != std::string_view::npos)
+            return false;
+    return true;
+}
+
+// The tab-separated fields of a notification line: type, time, host,
+// working directory, watches, and possibly ignored text.
+std::optional<notify_note> parse_notification(const std::string &line) {
+    std::vector<std::string_view> fields;
+    std::string_view rest(line);
+    for (int i = 0; i < 5; ++i) {
+        size_t tab = rest.find('\t');
+        fields.push_back(rest.substr(0, tab));
+        if (tab == std::string_view::npos) {
+            rest = std::string_view();
+            break;
+        }
+        rest.remove_prefix(tab + 1);
+    }
+    if (fields.size() != 5 || line.find('+') != std::string::npos)
+        return std::nullopt;
+    for (std::string_view f : fields)
+        if (!clean_field(f))
+            return std::nullopt;
+    std::string_view type = fields[0];
+    if (type.size() != 1 || type[0] < 'A' || type[0] > 'Z')
+        return std::nullopt;
+    if (fields[4].find_first_not_of("EUC") != std::string_view::npos)
+        return std::nullopt;
+    notify_note note;
+    note.type = type[0];
+    note.val = std::string(fields[1]) + "+" + std::string(fields[2]) + "+" + std::string(fields[3]);
+    note.watches = fields[4];
+    return note;
+}
+
+size_t note_cost(const notify_note &note) {
+    return sizeof note + note.dir.size() + note.filename.size() + note.val.size() +
+           note.watches.size();
+}
+
+// The note's directory as the client names it ("." for the top).
+std::string client_directory(const notify_note &note) {
+    if (note.dir == server_temp_dir)
+        return ".";
+    if (note.dir.compare(0, server_temp_dir.size() + 1, server_temp_dir + "/") == 0)
+        return note.dir.substr(server_temp_dir.size() + 1);
+    return note.dir;
+}
+
+}  // namespace
+
+// Format: doc/protocol.md#tree-requests
+void serve_notify(const std::string &arg) {
+    std::string line;
+    if (!read_request_data("notification", arg, line))
+        return;
+    if (!file_request_allowed(arg))
+        return;
+    std::optional<notify_note> note = parse_notification(line);
+    if (!note) {
+        set_pending(misformed);
+        return;
+    }
+    note->dir = *dir_name;
+    note->filename = arg;
+    if (!charge_request_memory(note_cost(*note))) {
+        set_pending_errno(ENOMEM);
+        return;
+    }
+    notify_list.push_back(std::move(*note));
+}
+
+void server_notify() {
+    // No "Notified" goes out for a notification that was not delivered,
+    // so the client keeps it.
+    for (const notify_note &note : notify_list) {
+        error(0, 0, "notifications are not available yet; %s/%s not notified",
+              client_directory(note), shown(note.filename));
+        release_request_memory(note_cost(note));
+    }
+    notify_list.clear();
+}
