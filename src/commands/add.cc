@@ -21,6 +21,7 @@
 #include "src/wc/entries.h"
 #include "src/wc/fileattr.h"
 #include "src/wc/recurse.h"
+#include "src/wc/server_hooks.h"
 #include "src/wc/vers_ts.h"
 #include "src/wc/wrapper.h"
 
@@ -301,6 +302,7 @@ int add_argument(const std::string &arg, const AddOptions &opts, int &added) {
     bool rcs_dead = vers->vn_rcs && RCS_isdead(vers->srcfile, vers->vn_rcs->c_str());
 
     int err = 0;
+    const int added_before = added;
     if (!vers->vn_user) {
         if (!vers->vn_rcs) {
             err = add_new_file(finfo, vers, opts, entries, present, is_dir, added);
@@ -322,6 +324,8 @@ int add_argument(const std::string &arg, const AddOptions &opts, int &added) {
 
     if (err == 0 && is_dir && !vers->vn_user && !vers->vn_rcs)
         err = add_directory(&finfo, repository.c_str());
+    else if (server_active && added != added_before)
+        server_checked_in(file.c_str(), finfo.update_dir.c_str(), repository.c_str());
     freevers_ts(&vers);
     freercsnode(&finfo.rcs);
     Entries_Close(entries);

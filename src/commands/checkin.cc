@@ -17,6 +17,7 @@
 #include "src/wc/entries.h"
 #include "src/wc/fileattr.h"
 #include "src/wc/recurse.h"
+#include "src/wc/server_hooks.h"
 #include "src/wc/vers_ts.h"
 
 int Checkin(char type, file_info *finfo, const char *rev, const char *tag, std::string &options,
@@ -62,10 +63,17 @@ int Checkin(char type, file_info *finfo, const char *rev, const char *tag, std::
              vers->options, vers->tag, vers->date, std::nullopt);
     history_write(type, finfo->update_dir.c_str(), vers->vn_rcs.value_or("").c_str(),
                   finfo->file.c_str(), finfo->repository);
-    freevers_ts(&vers);
     if (rev) {
         RCS_unlock(finfo->rcs, nullptr, 1);
         RCS_rewrite(finfo->rcs, nullptr, nullptr);
     }
+    if (server_active) {
+        // A file whose keywords were expanded goes back whole.
+        if (set_time)
+            server_updated(finfo, vers, SERVER_UPDATED, SERVER_FILE_MODE, nullptr, nullptr);
+        else
+            server_checked_in(finfo->file.c_str(), finfo->update_dir.c_str(), finfo->repository);
+    }
+    freevers_ts(&vers);
     return 0;
 }

@@ -25,6 +25,7 @@
 #include "src/wc/entries.h"
 #include "src/wc/ignore.h"
 #include "src/wc/recurse.h"
+#include "src/wc/server_hooks.h"
 #include "src/wc/vers_ts.h"
 #include "src/wc/wrapper.h"
 
@@ -111,12 +112,14 @@ void safe_location() {
 }
 
 // Format: doc/formats.md#entries-static
-void make_entries_static() {
+void make_entries_static(const std::string &update_dir, const std::string &repository) {
     if (noexec)
         return;
     FILE *fp = std::fopen("JOL/Entries.Static", "w+");
     if (!fp || std::fclose(fp) == EOF)
         error(1, errno, "cannot close %s", "JOL/Entries.Static");
+    if (server_active)
+        server_set_entstat(update_dir.c_str(), repository.c_str());
 }
 
 // Gives the current directory (dirpath) administrative files, unless it
@@ -135,7 +138,7 @@ void build_one_dir(const CheckoutState &st, const std::string &repository,
     if (Create_Admin(".", dirpath.c_str(), repository.c_str(), sticky ? std::nullopt : st.tag,
                      sticky ? std::nullopt : st.date, 0, 1, 1) != 0)
         return;
-    make_entries_static();
+    make_entries_static(dirpath, repository);
 }
 
 // Where one directory of a module goes, the repository directory that
@@ -285,7 +288,7 @@ int prepare_target(const CheckoutState &st, const std::string &repository,
             Create_Admin(".", update_dir.c_str(), repository.c_str(),
                          sticky ? st.tag : std::nullopt, sticky ? st.date : std::nullopt, 0, 0, 1);
             if (!sticky)
-                make_entries_static();
+                make_entries_static(update_dir, repository);
         }
         return 0;
     }
@@ -387,8 +390,11 @@ int checkout_proc(CheckoutState &st, int argc, char **argv, const char *where_or
               JOLroot_directory);
     std::vector<dir_to_build> dirs = dirs_on_the_way(t, where_orig, mwhere);
 
-    if (t.where[0] != '/' && top_level_admin && st.m_type == CHECKOUT && !st.pipeout)
+    if (t.where[0] != '/' && top_level_admin && st.m_type == CHECKOUT && !st.pipeout) {
         build_one_dir(st, JOLroot_directory, ".", sticky);
+        if (server_active)
+            server_clear_entstat(".", JOLroot_directory.c_str());
+    }
     if (enter_target(st, dirs, t.where, omodule, sticky) != 0)
         return 1;
     if (prepare_target(st, t.repository, update_dir, sticky, omodule) != 0)
@@ -467,6 +473,8 @@ void check_arguments(const CheckoutState &st, int argc) {
         error(1, 0, "must specify at least one module or directory");
     if (st.where && st.pipeout)
         error(1, 0, "-d and -p are mutually exclusive");
+    if (st.where && server_active)
+        server_pathname_check(st.where->c_str());
     if (st.m_type == EXPORT) {
         if (!st.tag && !st.date)
             error(1, 0, "must specify a tag or date");

@@ -37,6 +37,7 @@
 #include "src/wc/fileattr.h"
 #include "src/wc/lock.h"
 #include "src/wc/recurse.h"
+#include "src/wc/server_hooks.h"
 #include "src/wc/register_clock.h"
 #include "src/wc/vers_ts.h"
 #include "src/wc/wrapper.h"
@@ -746,8 +747,13 @@ int commit_fileproc(void *callerdat, file_info *finfo) {
         err = commit_modified(run, finfo, ci, message);
     else if (ci->status == T_ADDED)
         err = commit_added(run, finfo, ci, message);
-    else if (ci->status == T_REMOVED)
+    else if (ci->status == T_REMOVED) {
         err = remove_file(finfo, ci->tag, message);
+        if (server_active) {
+            server_scratch_entry_only();
+            server_updated(finfo, nullptr, SERVER_UPDATED, SERVER_FILE_MODE, nullptr, nullptr);
+        }
+    }
     note_new_revision(run, finfo, ml, ci, err);
     return err;
 }

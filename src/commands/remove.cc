@@ -51,6 +51,8 @@ int remove_fileproc(void *callerdat, file_info *finfo) {
             error(0, errno, "cannot remove %s", desc);
         if (!quiet)
             error(0, 0, "removed `%s'", finfo->fullname);
+        if (server_active)
+            server_checked_in(finfo->file.c_str(), finfo->update_dir.c_str(), finfo->repository);
     } else if ((*vers->vn_user)[0] == '-') {
         if (!quiet)
             error(0, 0, "file `%s' already scheduled for removal", finfo->fullname);
@@ -64,6 +66,8 @@ int remove_fileproc(void *callerdat, file_info *finfo) {
         if (!quiet)
             error(0, 0, "scheduling `%s' for removal", finfo->fullname);
         ++st->removed_files;
+        if (server_active)
+            server_checked_in(finfo->file.c_str(), finfo->update_dir.c_str(), finfo->repository);
     }
     freevers_ts(&vers);
     return 0;

@@ -29,6 +29,7 @@
 #include "src/wc/ignore.h"
 #include "src/wc/recurse.h"
 #include "src/wc/register_clock.h"
+#include "src/wc/server_hooks.h"
 #include "src/wc/vers_ts.h"
 #include "src/wc/wrapper.h"
 
@@ -78,6 +79,21 @@ int replace_modified(UpdateRun &run, file_info *finfo, Vers_TS *vers) {
     if (!really_quiet && !server_active)
         jol_output("(Locally modified " + finfo->file + " moved to " + backup + ")\n");
     return checkout_file(run, finfo, vers, 0, 0, 1);
+}
+
+// A file the client has unchanged gets the difference to the new
+// revision, or the whole file when no usable patch can be made.
+int send_patch(UpdateRun &run, file_info *finfo, Vers_TS *vers) {
+    int docheckout = 0;
+    struct stat patch_stat;
+    unsigned char checksum[16];
+    int retval = patch_file(run, finfo, vers, &docheckout, &patch_stat, checksum);
+    if (docheckout)
+        return checkout_file(run, finfo, vers, 0, 0, 1);
+    if (server_active && retval == 0)
+        server_updated(finfo, vers, run.rcs_diff_patches ? SERVER_RCS_DIFF : SERVER_PATCHED,
+                       patch_stat.st_mode, checksum, nullptr);
+    return retval;
 }
 
 int update_fileproc(void *callerdat, file_info *finfo) {
@@ -137,10 +153,23 @@ int update_fileproc(void *callerdat, file_info *finfo) {
             }
             break;
         case T_PATCH:
+            if (req.patches) {
+                retval = send_patch(run, finfo, vers);
+                break;
+            }
+            retval = checkout_file(run, finfo, vers, 0, 0, 1);
+            break;
         case T_CHECKOUT: retval = checkout_file(run, finfo, vers, 0, 0, 1); break;
         case T_ADDED: write_letter(finfo, 'A'); break;
         case T_REMOVED: write_letter(finfo, 'R'); break;
-        case T_REMOVE_ENTRY: retval = scratch_file(finfo); break;
+        case T_REMOVE_ENTRY:
+            retval = scratch_file(finfo);
+            if (server_active && retval == 0) {
+                if (!vers->ts_user)
+                    server_scratch_entry_only();
+                server_updated(finfo, vers, SERVER_UPDATED, SERVER_FILE_MODE, nullptr, nullptr);
+            }
+            break;
         default:
             error(0, 0, "unknown file status %d for file %s", static_cast<int>(status),
                   finfo->file);
@@ -230,6 +259,8 @@ Dtype update_dirent_proc(void *callerdat, const char *dir, const char *repositor
             std::string st = std::string(dir) + "/JOL/Entries.Static";
             if (unlink(st.c_str()) != 0 && errno != ENOENT)
                 error(1, errno, "cannot remove file %s", st);
+            if (server_active)
+                server_clear_entstat(update_dir, repository);
         }
         if (req.aflag || req.tag || req.date) {
             WriteTag(dir, req.tag, req.date, 0, update_dir, repository);
@@ -312,6 +343,8 @@ void write_letter(const file_info *finfo, char letter) {
 
 int do_update(const UpdateRequest &req) {
     UpdateRun run{.req = req, .rewrite_tag = req.rewrite_tag};
+    if (req.patches)
+        run.rcs_diff_patches = server_use_rcs_diff();
     auto split_join = [](const opt_str &j, opt_str &rev, opt_str &d) {
         if (!j)
             return;
@@ -325,6 +358,9 @@ int do_update(const UpdateRequest &req) {
     };
     split_join(req.join_rev1, run.join_rev1, run.date_rev1);
     split_join(req.join_rev2, run.join_rev2, run.date_rev2);
+    // The files sent to the client stay in the server's tree for the join.
+    const bool was_joining = server_joining;
+    server_joining = run.joining();
 
     int err = start_recursion({.fileproc = update_fileproc,
                                .filesdoneproc = update_filesdone_proc,
@@ -340,6 +376,7 @@ int do_update(const UpdateRequest &req) {
                                .update_preload = req.preload_update_dir,
                                .dosrcs = 1});
     dellist(&run.ignlist);
+    server_joining = was_joining;
     // A file changed again within the second of its registration would
     // keep a matching time stamp; let the clock move on first.
     wait_past_second(run.last_register_time);
@@ -353,6 +390,7 @@ int update(int argc, char **argv) {
     wrap_setup();
     std::optional<std::string> kopt, xtag, xdate, j1, j2;
     int local = 0, xbuild = 0, xaflag = 0, xprune = 0, xpipeout = 0, xforce = 1, toss = 0;
+    int patches = 0;
     optind = 0;
     int c;
     while ((c = getopt(argc, argv, "+ApCPflRQqduk:r:D:j:I:W:")) != -1) {
@@ -387,9 +425,10 @@ int update(int argc, char **argv) {
                 j1 = optarg;
             break;
         case 'u':
-            if (server_active)
-                break;
-            usage(update_usage);
+            if (!server_active)
+                usage(update_usage);
+            patches = 1;
+            break;
         default: usage(update_usage);
         }
     }
@@ -407,10 +446,19 @@ int update(int argc, char **argv) {
         tag_check_valid_join(j2->c_str(), argc, argv, local, xaflag, nullptr);
     int rewrite_tag = 0;
     if (argc <= 0 && !xpipeout) {
-        if (xbuild && unlink("JOL/Entries.Static") != 0 && errno != ENOENT)
-            error(1, errno, "cannot remove file %s", "JOL/Entries.Static");
+        // The client's directory responses name the top directory's
+        // repository.
+        std::string repository;
+        if (server_active)
+            repository = Name_Repository(nullptr, nullptr);
+        if (xbuild) {
+            if (unlink("JOL/Entries.Static") != 0 && errno != ENOENT)
+                error(1, errno, "cannot remove file %s", "JOL/Entries.Static");
+            if (server_active)
+                server_clear_entstat(".", repository.c_str());
+        }
         if (xaflag || xtag || xdate) {
-            WriteTag(nullptr, xtag, xdate, 0, ".", nullptr);
+            WriteTag(nullptr, xtag, xdate, 0, ".", server_active ? repository.c_str() : nullptr);
             rewrite_tag = 1;
         }
     }
@@ -432,5 +480,6 @@ int update(int argc, char **argv) {
                       .which = which,
                       .join_rev1 = j1,
                       .join_rev2 = j2,
-                      .rewrite_tag = rewrite_tag});
+                      .rewrite_tag = rewrite_tag,
+                      .patches = patches});
 }

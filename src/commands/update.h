@@ -9,6 +9,7 @@
 
 struct file_info;
 struct Vers_TS;
+struct stat;
 
 using opt_str = std::optional<std::string>;
 
@@ -31,6 +32,7 @@ struct UpdateRequest {
     opt_str join_rev1{}, join_rev2{};  // -j values as typed ("rev" or "rev:date")
     const char *preload_update_dir = nullptr;
     int rewrite_tag = 0;            // the top directory's JOL/Tag was just rewritten
+    int patches = 0;                // -u (server): the client takes patches
 };
 
 // The state of one run: its request (options may be dropped during the
@@ -43,6 +45,7 @@ struct UpdateRun {
     int nonbranch = 0;
     opt_str tag_update_dir{};
     List *ignlist = nullptr;
+    int rcs_diff_patches = 0;       // patches in the archive's diff form
 
     bool joining() const { return join_rev1.has_value(); }
 };
@@ -54,6 +57,12 @@ void write_letter(const file_info *finfo, char letter);
 // Per-file operations of a run.
 int checkout_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int adding, int merging,
                   int update_server);
+// Server side: the difference to the newer revision, in the working file,
+// for the client to apply; `docheckout` set when the whole file must go
+// instead. `file_info` gets the patch file's status, `checksum` the digest
+// of the new revision.
+int patch_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int *docheckout,
+               struct stat *file_info, unsigned char *checksum);
 int merge_file(UpdateRun &run, file_info *finfo, Vers_TS *vers);
 int join_file(UpdateRun &run, file_info *finfo, Vers_TS *vers);
 int scratch_file(file_info *finfo);

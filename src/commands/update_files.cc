@@ -15,6 +15,9 @@
 #include "src/base/globals.h"
 #include "src/base/output.h"
 #include "src/commands/update.h"
+#include "src/protocol/buffer.h"
+#include "src/protocol/file_modes.h"
+#include "src/protocol/md5sum.h"
 #include "src/rcs/diff_invoke.h"
 #include "src/rcs/rcs.h"
 #include "src/repo/history.h"
@@ -45,12 +48,38 @@ void history_of(char type, const file_info *finfo, const std::string &rev) {
 
 
 
+namespace {
+
+void append_to_buffer(void *callerdat, const char *text, size_t len) {
+    buf_output(*static_cast<buffer *>(callerdat), text, len);
+}
+
+// The mode a buffered checkout sends: the archive's, without write bits,
+// with a write bit for each read bit when files are made writable.
+mode_t buffered_mode(const Vers_TS *vers_ts, bool writable) {
+    struct stat sb;
+    if (stat(vers_ts->srcfile->path.c_str(), &sb) != 0)
+        error(1, errno, "cannot stat %s", vers_ts->srcfile->path);
+    mode_t mode = sb.st_mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+    if (writable)
+        mode |= ((mode & S_IRUSR) ? S_IWUSR : 0) | ((mode & S_IRGRP) ? S_IWGRP : 0) |
+                ((mode & S_IROTH) ? S_IWOTH : 0);
+    return mode;
+}
+
+}  // namespace
+
 int checkout_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int adding, int merging,
                   int update_server) {
     const UpdateRequest &req = run.req;
     const int pipeout = req.pipeout;
-    (void)merging;
-    (void)update_server;
+    // The server sends a revision from memory unless the file itself is
+    // needed: for compression, or for a join that follows.
+    const bool server_notify = server_active && update_server;
+    buffer_ptr filebuf;
+    if (server_notify && !pipeout && file_gzip_level == 0 && !run.joining())
+        filebuf = buf_nonio_initialize(nullptr);
+    mode_t mode = SERVER_FILE_MODE;
     std::string backup;
     if (!pipeout && !server_active && isfile(finfo->file.c_str())) {
         backup = moved_aside_name(finfo);
@@ -67,9 +96,14 @@ int checkout_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int adding
                        "Checking out " +
                        finfo->fullname + "\nRCS:  " + vers_ts->srcfile->path +
                        "\nVERS: " + *vers_ts->vn_rcs + "\n***************\n");
-        status = RCS_checkout(vers_ts->srcfile, pipeout ? nullptr : finfo->file.c_str(),
-                              vers_ts->vn_rcs->c_str(), opt_c(vers_ts->vn_tag),
-                              vers_ts->options.c_str(), nullptr, nullptr, nullptr);
+        if (filebuf)
+            status = RCS_checkout(vers_ts->srcfile, nullptr, vers_ts->vn_rcs->c_str(),
+                                  opt_c(vers_ts->vn_tag), vers_ts->options.c_str(), nullptr,
+                                  append_to_buffer, filebuf.get());
+        else
+            status = RCS_checkout(vers_ts->srcfile, pipeout ? nullptr : finfo->file.c_str(),
+                                  vers_ts->vn_rcs->c_str(), opt_c(vers_ts->vn_tag),
+                                  vers_ts->options.c_str(), nullptr, nullptr, nullptr);
         if (status != 0) {
             if (!backup.empty() && rename_file(backup.c_str(), finfo->file.c_str(), put_back) != 0)
                 error(0, errno, "cannot rename file %s to %s", backup, finfo->file);
@@ -79,7 +113,10 @@ int checkout_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int adding
     }
     if (!pipeout) {
         bool watched = fileattr_get(finfo->file.c_str(), "_watched").has_value();
-        if (jolwrite && !dead && !watched)
+        bool writable = jolwrite && !dead && !watched;
+        if (filebuf && !noexec && !dead)
+            mode = buffered_mode(vers_ts, writable);
+        else if (writable)
             xchmod(finfo->file.c_str(), 1);
         bool set_time = !noexec && !dead &&
                         (!vers_ts->entdata || vers_ts->entdata->timestamp.rfind("Initial", 0) == 0);
@@ -87,6 +124,8 @@ int checkout_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int adding
                                     req.force_tag_match, set_time);
         if (fresh->options == "-V4")
             fresh->options.clear();
+        if (filebuf)
+            fresh->ts_user = fresh->ts_rcs;
         if (!dead)
             run.last_register_time =
                 std::max(run.last_register_time, register_second(fresh->ts_user));
@@ -98,6 +137,8 @@ int checkout_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int adding
             if (vers_ts->entdata)
                 error(0, 0, "warning: %s is not (any longer) pertinent", finfo->fullname);
             Scratch_Entry(finfo->entries, finfo->file);
+            if (server_active && !vers_ts->ts_user)
+                server_scratch_entry_only();
             if (!noexec && unlink(finfo->file.c_str()) != 0 && errno != ENOENT)
                 error(0, errno, "cannot remove %s", finfo->fullname);
         }
@@ -111,9 +152,130 @@ int checkout_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int adding
         if (!really_quiet && !dead)
             write_letter(finfo, 'U');
     }
+    if (server_notify)
+        server_updated(finfo, vers_ts, merging ? SERVER_MERGED : SERVER_UPDATED, mode, nullptr,
+                       filebuf.get());
     if (!backup.empty() && unlink(backup.c_str()) != 0 && errno != ENOENT)
         error(0, errno, "error removing %s", backup);
     return 0;
+}
+
+namespace {
+
+// Writes a checked-out revision to a file, noting whether it ended with a
+// newline and, when asked, feeding a digest.
+struct revision_writer {
+    FILE *fp;
+    const std::string *name;
+    md5_context *digest;
+    bool ends_in_newline = false;
+};
+
+void write_revision(void *callerdat, const char *text, size_t len) {
+    auto *w = static_cast<revision_writer *>(callerdat);
+    if (len == 0)
+        return;
+    if (std::fwrite(text, 1, len, w->fp) != len)
+        error(1, errno, "cannot write %s", *w->name);
+    if (w->digest)
+        w->digest->update(text, len);
+    w->ends_in_newline = text[len - 1] == '\n';
+}
+
+// Checks `rev` out into `path`; true when it worked and ended in a newline.
+bool checkout_for_patch(RCSNode *rcs, const std::string &path, const std::string &rev,
+                        const char *nametag, const char *options, md5_context *digest) {
+    FILE *fp = std::fopen(path.c_str(), "wb");
+    if (!fp)
+        error(1, errno, "cannot open %s", path);
+    revision_writer w{fp, &path, digest};
+    int status = RCS_checkout(rcs, nullptr, rev.c_str(), nametag, options, nullptr,
+                              write_revision, &w);
+    if (std::fclose(fp) == EOF)
+        error(1, errno, "cannot close %s", path);
+    return status == 0 && w.ends_in_newline;
+}
+
+// Whether the diff output in the working file can go to the client as a
+// patch: it gets the archive's mode, and a binary difference cannot.
+bool usable_patch(const file_info *finfo, const Vers_TS *vers_ts) {
+    struct stat sb;
+    if (stat(vers_ts->srcfile->path.c_str(), &sb) != 0)
+        error(1, errno, "could not stat %s", vers_ts->srcfile->path);
+    if (chmod(finfo->file.c_str(), sb.st_mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)) != 0)
+        error(0, errno, "cannot change mode of file %s", finfo->file);
+    if (jolwrite && !fileattr_get(finfo->file.c_str(), "_watched"))
+        xchmod(finfo->file.c_str(), 1);
+    FILE *fp = std::fopen(finfo->file.c_str(), "rb");
+    if (!fp)
+        error(1, errno, "could not open diff output file %s", finfo->fullname);
+    char head[6];
+    size_t n = std::fread(head, 1, sizeof head, fp);
+    std::fclose(fp);
+    return !(n == sizeof head && std::memcmp(head, "Binary", sizeof head) == 0);
+}
+
+}  // namespace
+
+int patch_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int *docheckout,
+               struct stat *file_info, unsigned char *checksum) {
+    const UpdateRequest &req = run.req;
+    *docheckout = 0;
+    if (noexec || req.pipeout || run.joining() || vers_ts->options == "-kb" || !vers_ts->vn_user ||
+        !RCS_exist_rev(vers_ts->srcfile, vers_ts->vn_user->c_str()) ||
+        RCS_isdead(vers_ts->srcfile, vers_ts->vn_rcs->c_str())) {
+        *docheckout = 1;
+        return 0;
+    }
+    std::string backup = moved_aside_name(finfo);
+    if (isfile(finfo->file.c_str()))
+        rename_file(finfo->file.c_str(), backup.c_str(), {.traced = false});
+    else if (unlink(backup.c_str()) != 0 && errno != ENOENT)
+        error(0, errno, "error removing %s", backup);
+    std::string file1 = backup + "-1", file2 = backup + "-2";
+    md5_context digest;
+    bool ok = checkout_for_patch(vers_ts->srcfile, file1, *vers_ts->vn_user, nullptr,
+                                 vers_ts->options.c_str(), nullptr);
+    ok = checkout_for_patch(vers_ts->srcfile, file2, *vers_ts->vn_rcs, opt_c(vers_ts->vn_tag),
+                            vers_ts->options.c_str(), &digest) &&
+         ok;
+    int retcode = 0;
+    if (ok) {
+        retcode = diff_exec(file1.c_str(), file2.c_str(), run.rcs_diff_patches ? "-n" : "-c",
+                            finfo->file.c_str());
+        ok = (retcode == 0 || retcode == 1) && usable_patch(finfo, vers_ts);
+    }
+    if (ok) {
+        md5_digest sum = digest.final();
+        std::memcpy(checksum, sum.data(), sum.size());
+        Vers_TS *fresh = Version_TS(finfo, opt_c(req.options), opt_c(req.tag), opt_c(req.date),
+                                    req.force_tag_match, 0);
+        if (fresh->options == "-V4")
+            fresh->options.clear();
+        run.last_register_time = std::max(run.last_register_time, register_second(fresh->ts_user));
+        Register(finfo->entries, finfo->file, fresh->vn_rcs.value_or(""),
+                 fresh->ts_user.value_or(""), fresh->options, fresh->tag, fresh->date,
+                 std::nullopt);
+        if (stat(finfo->file.c_str(), file_info) != 0)
+            error(1, errno, "could not stat %s", finfo->file);
+        if (command_name == "update")
+            history_of('P', finfo, fresh->vn_rcs.value_or(""));
+        freevers_ts(&fresh);
+        if (!really_quiet)
+            write_letter(finfo, 'P');
+    } else {
+        if (isfile(backup.c_str()) && rename_file(backup.c_str(), finfo->file.c_str(), put_back) != 0)
+            error(0, errno, "cannot rename file %s to %s", backup, finfo->file);
+        if (retcode < 0)
+            error(1, errno, "could not diff %s", finfo->fullname);
+        if (retcode > 1)
+            error(0, 0, "could not diff %s", finfo->fullname);
+        *docheckout = 1;
+    }
+    for (const std::string &tmp : {backup, file1, file2})
+        if (unlink(tmp.c_str()) != 0 && errno != ENOENT)
+            error(0, errno, "cannot remove %s", tmp);
+    return ok ? 0 : retcode;
 }
 
 int scratch_file(file_info *finfo) {
@@ -136,6 +298,13 @@ std::string make_backup(const file_info *finfo, const std::string &rev, const ch
     return backup;
 }
 
+// The client backs up its copy, then takes the merged file.
+void send_merge_result(const file_info *finfo, const Vers_TS *vers, const std::string &backup) {
+    server_copy_file(finfo->file.c_str(), finfo->update_dir.c_str(), finfo->repository,
+                     backup.c_str());
+    server_updated(finfo, vers, SERVER_MERGED, SERVER_FILE_MODE, nullptr, nullptr);
+}
+
 void nonmergeable_warnings(const file_info *finfo, const std::string &rev,
                            const std::string &backup) {
     error(0, 0, "nonmergeable file needs merge");
@@ -148,6 +317,9 @@ void nonmergeable_warnings(const file_info *finfo, const std::string &rev,
 int merge_file(UpdateRun &run, file_info *finfo, Vers_TS *vers) {
     std::string backup = make_backup(finfo, *vers->vn_user, "unable to remove %s");
     if (vers->options == "-kb" || wrap_merge_is_copy(finfo->file.c_str())) {
+        if (server_active)
+            server_copy_file(finfo->file.c_str(), finfo->update_dir.c_str(), finfo->repository,
+                             backup.c_str());
         checkout_file(run, finfo, vers, 0, 1, 1);
         nonmergeable_warnings(finfo, *vers->vn_rcs, backup);
         write_letter(finfo, 'C');
@@ -174,6 +346,8 @@ int merge_file(UpdateRun &run, file_info *finfo, Vers_TS *vers) {
              vers->tag, vers->date, conflict);
     if (run.joining())
         vers->vn_user = vers->vn_rcs;
+    if (server_active)
+        send_merge_result(finfo, vers, backup);
     if (!noexec && files_equal(backup.c_str(), finfo->file.c_str())) {
         jol_output(finfo->fullname + " already contains the differences between " +
                    *vers->vn_user + " and " + *vers->vn_rcs + "\n");
@@ -230,6 +404,11 @@ int join_file(UpdateRun &run, file_info *finfo, Vers_TS *vers) {
         if ((vers->vn_user && *vers->vn_user == *rev2) || (rev1 && *rev1 == *rev2))
             return 0;
         if (alive(rev1) && vers->vn_user) {
+            // The client did not send a file it has unchanged.
+            if (server_active && !isfile(finfo->file.c_str()) &&
+                RCS_checkout(rcs, finfo->file.c_str(), vers->vn_user->c_str(), nullptr,
+                             vers->options.c_str(), nullptr, nullptr, nullptr) != 0)
+                error(1, 0, "failed to check out %s file", finfo->fullname);
             std::string backup = make_backup(finfo, vers->vn_user.value_or(*rev1), "cannot remove %s");
             int status;
             bool copy = vers->options == "-kb" || wrap_merge_is_copy(finfo->file.c_str());
@@ -269,6 +448,8 @@ int join_file(UpdateRun &run, file_info *finfo, Vers_TS *vers) {
             }
             Register(finfo->entries, finfo->file, vers->vn_rcs.value_or("0"), "Result of merge",
                      vers->options, vers->tag, vers->date, conflict);
+            if (server_active)
+                send_merge_result(finfo, vers, backup);
             return 0;
         }
         if (alive(rev1) && !vers->vn_user) {
@@ -305,10 +486,17 @@ int join_file(UpdateRun &run, file_info *finfo, Vers_TS *vers) {
                           "file %s has been modified, but has been removed in revision %s as of %s");
                 return 0;
             }
+            if (server_active) {
+                server_scratch(finfo->file);
+                server_updated(finfo, vers, SERVER_UPDATED, SERVER_FILE_MODE, nullptr, nullptr);
+            }
             Register(finfo->entries, finfo->file, "-" + *vers->vn_user, vers->ts_rcs.value_or(""),
                      vers->options, vers->tag, vers->date, vers->ts_conflict);
             if (!noexec && unlink(finfo->file.c_str()) != 0 && errno != ENOENT)
                 error(0, errno, "cannot remove file %s", finfo->fullname);
+            if (server_active)
+                server_checked_in(finfo->file.c_str(), finfo->update_dir.c_str(),
+                                  finfo->repository);
             if (!really_quiet)
                 error(0, 0, "scheduling %s for removal", finfo->fullname);
             return 0;

@@ -379,6 +379,8 @@ int enter_program_dir(const std::string &dir) {
             FILE *fp = std::fopen("JOL/Entries.Static", "w+");
             if (!fp || std::fclose(fp) == EOF)
                 error(1, errno, "cannot close %s", "JOL/Entries.Static");
+            if (server_active)
+                server_set_entstat(dir.c_str(), empty.c_str());
         }
     }
     return 0;
@@ -437,14 +439,31 @@ int expand_definition(Expansion &x, const std::string &mname, Definition &def, c
     } else if (x.run_module_prog) {
         err = enter_program_dir(where ? where : (!o.mwhere.empty() ? o.mwhere : mname));
     }
-    if (!local_specified)
+    if (!local_specified && !refs.empty()) {
+        // The client places what the references bring below the module's
+        // own directory.
+        const opt_str outer_dir = server_dir;
+        if (server_active) {
+            std::string dir = where ? where : (!o.mwhere.empty() ? o.mwhere : mname);
+            server_dir = outer_dir ? *outer_dir + "/" + dir : dir;
+        }
         err = expand_references(x, mname, refs, err, local_specified);
+        server_dir = outer_dir;
+    }
 
-    if (err == 0 && !noexec && x.m_type == CHECKOUT && x.run_module_prog) {
-        if (!o.checkin_prog.empty())
-            write_prog_file("JOL/Checkin.prog", o.checkin_prog);
-        if (!o.update_prog.empty())
-            write_prog_file("JOL/Update.prog", o.update_prog);
+    if (err == 0 && !noexec && x.m_type == CHECKOUT) {
+        const char *dir = where ? where : mname.c_str();
+        if (server_expanding) {
+            if (!o.checkin_prog.empty())
+                server_prog(dir, o.checkin_prog.c_str(), PROG_CHECKIN);
+            if (!o.update_prog.empty())
+                server_prog(dir, o.update_prog.c_str(), PROG_UPDATE);
+        } else if (x.run_module_prog) {
+            if (!o.checkin_prog.empty())
+                write_prog_file("JOL/Checkin.prog", o.checkin_prog);
+            if (!o.update_prog.empty())
+                write_prog_file("JOL/Update.prog", o.update_prog);
+        }
     }
     def.mwhere = o.mwhere;
     prog = program_for(x.m_type, o);

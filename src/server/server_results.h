@@ -34,10 +34,33 @@ class ProtocolResults final : public ServerResults {
     void pause_check() override;
 
   private:
+    // A response's support, asked of the client's list once.
+    struct cached_support {
+        const char *name;
+        int known = -1;  // -1 not asked yet, else 0 or 1
+        bool get();
+    };
+
+    void new_entries_line();
+    void checked_in_response(const char *file, const char *update_dir, const char *repository);
+    bool send_file_response(const file_info *finfo, const Vers_TS *vers, int updated,
+                            mode_t mode, const unsigned char *checksum, buffer *filebuf);
+    void send_removal(const file_info *finfo);
+
     opt_str entries_line_;     // from the last register_entry, not yet sent
     opt_str scratched_file_;   // from the last scratch, not yet reported
     bool kill_scratched_file_ = false;
+    cached_support checksum_{"Checksum"};
+    cached_support set_static_{"Set-static-directory"};
+    cached_support clear_static_{"Clear-static-directory"};
+    cached_support set_sticky_{"Set-sticky"};
 };
+
+// The pathname and repository lines of a response, without the file name:
+// server_dir and "/" when set, update_dir ("." when empty), "/", newline,
+// the repository and "/".
+std::string output_dir(const char *update_dir, const char *repository);
+
 
 // Installs the one ProtocolResults of the process as the command code's
 // server calls.

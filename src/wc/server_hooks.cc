@@ -5,6 +5,8 @@
 #include "src/base/error.h"
 
 opt_str server_dir;
+bool server_expanding = false;
+bool server_joining = false;
 
 namespace {
 

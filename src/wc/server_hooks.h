@@ -62,6 +62,12 @@ void set_server_results(ServerResults *results);
 // The module directory prefix of the directory headings, set by the module
 // machinery while it expands a module for the server; none outside it.
 extern opt_str server_dir;
+// Set while the modules are expanded for the client ("expand-modules"):
+// module programs are then announced with server_prog.
+extern bool server_expanding;
+// Set while an update joins revisions (-j): the files server_updated sends
+// stay in the temporary tree for the join that follows.
+extern bool server_joining;
 
 void server_register(const std::string &name, const std::string &version,
                      const std::string &timestamp, const std::string &options, const opt_str &tag,
@@ -72,7 +78,8 @@ void server_checked_in(const char *file, const char *update_dir, const char *rep
 void server_update_entries(const char *file, const char *update_dir, const char *repository,
                            int updated);
 // `mode` SERVER_FILE_MODE: the file's own; `checksum` 16 bytes or null;
-// `filebuf` the contents (consumed) or null for the file itself.
+// `filebuf` the contents (moved out, the caller still owns the buffer) or
+// null for the file itself.
 void server_updated(const file_info *finfo, const Vers_TS *vers, int updated, mode_t mode,
                     const unsigned char *checksum, buffer *filebuf);
 void server_copy_file(const char *file, const char *update_dir, const char *repository,
