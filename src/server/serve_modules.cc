@@ -56,6 +56,9 @@ bool module_name_ok(const std::string &name) {
 void serve_expand_modules(const std::string &) {
     int errs = 0;
     DBM *db = open_module();
+    // While expanding, the module machinery announces module programs to
+    // the client instead of writing them.
+    server_expanding = true;
     for (size_t i = 1; i < argument_vector.size(); ++i) {
         const std::string &name = argument_vector[i];
         if (!module_name_ok(name)) {
@@ -65,6 +68,7 @@ void serve_expand_modules(const std::string &) {
         errs += do_module(db, name.c_str(), CHECKOUT, "Updating", expansion_proc, nullptr, 0, 0, 0,
                           nullptr);
     }
+    server_expanding = false;
     close_module(db);
     clear_arguments();
     buf_output0(*buf_to_net, errs ? "error  \n" : "ok\n");
