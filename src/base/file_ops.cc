@@ -529,3 +529,14 @@ void free_cwd(saved_cwd &cwd) {
     cwd.desc = -1;
     cwd.name.reset();
 }
+
+SavedCwd::SavedCwd() : fd_(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ < 0)
+        error(1, errno, "cannot open current directory");
+}
+
+SavedCwd::~SavedCwd() {
+    if (fchdir(fd_) != 0)
+        error(1, errno, "cannot return to saved directory");
+    close(fd_);
+}

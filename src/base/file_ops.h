@@ -70,3 +70,16 @@ struct saved_cwd {
 int save_cwd(saved_cwd &cwd);
 int restore_cwd(const saved_cwd &cwd, const char *name);
 void free_cwd(saved_cwd &cwd);
+
+// Goes back, when it ends, to the directory it was made in; failing to go
+// back is fatal (the caller would work in the wrong place).
+class SavedCwd {
+  public:
+    SavedCwd();
+    ~SavedCwd();
+    SavedCwd(const SavedCwd &) = delete;
+    SavedCwd &operator=(const SavedCwd &) = delete;
+
+  private:
+    int fd_;
+};

@@ -113,7 +113,8 @@ void call_in_directory(const std::string &pathname, const DirectoryAction &actio
     std::string filename =
         repos_line.substr(repos_line.rfind('/') == std::string::npos ? 0
                                                                      : repos_line.rfind('/') + 1);
-    if (!plain_name(filename) || filename == "JOL")
+    // Directory-level responses name no file (the line ends in "/").
+    if ((!filename.empty() && !plain_name(filename)) || filename == "JOL")
         error(1, 0, "protocol error: server sent an unsafe file name `%s'", filename);
 
     std::string dir = pathname.substr(0, pathname.size() - 1);

@@ -54,6 +54,10 @@ void client_notify(const char *repository, const char *update_dir, const char *f
                    int notif_type, const char *val);
 
 void send_init_command();
+// The wrappers that carry keyword modes, as -W arguments.
+void wrap_send();
+// The top directory of the working tree the responses were written in.
+const char *client_toplevel_wd();
 
 // Pruning of empty directories the responses leave (update -P, checkout).
 extern int client_prune_dirs;

@@ -104,3 +104,5 @@ void do_deferred_progs() {
         progs->clear();
     }
 }
+
+const char *client_toplevel_wd() { return toplevel_wd ? toplevel_wd->c_str() : nullptr; }

@@ -316,10 +316,11 @@ void with_entries_data(std::string_view pathname, update_entries_data d) {
                           const std::string &file) { update_entries(d, entries, short_pathname, file); });
 }
 
-// The root's own level has no administrative directory to write.
+// The top of a working tree made from the root's own level has no
+// administrative directory to write.
 bool at_root_level(const std::string &pathname) {
     return toplevel_repos && *toplevel_repos == JOLroot_directory &&
-           pathname.find('/') == pathname.size() - 1;
+           (pathname == "./" || pathname == "/");
 }
 
 }  // namespace

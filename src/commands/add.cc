@@ -9,17 +9,20 @@
 #include <vector>
 
 #include "src/base/error.h"
+#include "src/base/file_ops.h"
 #include "src/base/filesubr.h"
 #include "src/base/globals.h"
 #include "src/base/output.h"
 #include "src/base/root.h"
 #include "src/base/usage.h"
+#include "src/client/client.h"
 #include "src/commands/commands.h"
 #include "src/commands/update.h"
 #include "src/rcs/rcs.h"
 #include "src/repo/logmsg.h"
 #include "src/wc/entries.h"
 #include "src/wc/fileattr.h"
+#include "src/wc/ignore.h"
 #include "src/wc/recurse.h"
 #include "src/wc/server_hooks.h"
 #include "src/wc/vers_ts.h"
@@ -297,7 +300,9 @@ int add_argument(const std::string &arg, const AddOptions &opts, int &added) {
     Vers_TS *vers =
         Version_TS(&finfo, opts.options ? opts.options->c_str() : nullptr, nullptr, nullptr, 1, 0);
     const char *full = arg.c_str();
-    bool present = isfile(file.c_str());
+    // The server has a copy of a file only when the client sent one; a file
+    // sent as modified without contents is there all the same.
+    bool present = isfile(file.c_str()) || (server_active && vers->ts_user.has_value());
     bool is_dir = isdir(file.c_str()) && !wrap_name_has(file.c_str(), WRAP_TOJOL);
     bool rcs_dead = vers->vn_rcs && RCS_isdead(vers->srcfile, vers->vn_rcs->c_str());
 
@@ -333,6 +338,54 @@ int add_argument(const std::string &arg, const AddOptions &opts, int &added) {
     return err;
 }
 
+// Client: a new directory gets its administrative files here before the
+// server hears of it; then the files, the names and "add".
+void prepare_directory(const std::string &arg, bool any_slash) {
+    size_t slash = arg.rfind('/');
+    std::string parent = slash == std::string::npos ? "." : arg.substr(0, slash);
+    std::string name = slash == std::string::npos ? arg : arg.substr(slash + 1);
+    SavedCwd back;
+    if (chdir(parent.c_str()) != 0)
+        error(1, errno, "could not chdir to %s", parent);
+    std::string repository = Name_Repository(nullptr, parent.c_str());
+    if (repository == JOLroot_directory + "/JOLROOT/Emptydir")
+        error(1, 0, "cannot add to %s", repository);
+    opt_str tag, date;
+    int nonbranch = 0;
+    ParseTag(&tag, &date, &nonbranch);
+    Create_Admin(name.c_str(), arg.c_str(), (repository + "/" + name).c_str(), tag, date,
+                 nonbranch, 0, 1);
+    if (any_slash)
+        send_a_repository("", repository.c_str(), parent.c_str());
+    Subdir_Register(nullptr, nullptr, name);
+}
+
+int add_through_server(std::vector<std::string> &args, const AddOptions &opts) {
+    start_server();
+    ign_setup();
+    if (opts.options)
+        send_arg(*opts.options);
+    option_with_arg("-m", opts.message.c_str());
+    bool any_slash = false;
+    for (const std::string &a : args)
+        any_slash = any_slash || a.find('/') != std::string::npos;
+    if (!any_slash) {
+        std::string repository = Name_Repository(nullptr, nullptr);
+        send_a_repository("", repository.c_str(), "");
+    }
+    for (const std::string &a : args)
+        if (isdir(a.c_str()))
+            prepare_directory(a, any_slash);
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    int argc = static_cast<int>(argv.size());
+    send_files(argc, argv.data(), 0, 0, SEND_BUILD_DIRS | SEND_NO_CONTENTS);
+    send_file_names(argc, argv.data(), SEND_EXPAND_WILD);
+    send_to_server("add\n");
+    return get_responses_and_close();
+}
+
 }  // namespace
 
 int add(int argc, char **argv) {
@@ -356,10 +409,8 @@ int add(int argc, char **argv) {
 
     int err = 0, added = 0;
     std::vector<std::string> args = addable_arguments(argc, argv, err);
-    if (client_active) {
-        error(0, 0, "adding to a remote repository is not available yet");
-        return err + 1;
-    }
+    if (client_active)
+        return args.empty() ? err : err + add_through_server(args, opts);
     for (const std::string &arg : args)
         err += add_argument(arg, opts, added);
     if (added && !quiet)

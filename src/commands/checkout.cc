@@ -15,6 +15,7 @@
 #include "src/base/globals.h"
 #include "src/base/root.h"
 #include "src/base/usage.h"
+#include "src/client/client.h"
 #include "src/commands/commands.h"
 #include "src/commands/update.h"
 #include "src/rcs/rcs.h"
@@ -483,6 +484,43 @@ void check_arguments(const CheckoutState &st, int argc) {
     }
 }
 
+// Client: the options, the module names (expanded by the server first
+// when it can), and "co" or "export".
+int checkout_through_server(const CheckoutState &st, int argc, char **argv) {
+    start_server();
+    ign_setup();
+    const bool expand = !st.cat && !st.pipeout && supported_request("expand-modules");
+    if (expand)
+        client_expand_modules(argc, argv, st.local);
+    const bool is_export = st.m_type == EXPORT;
+    const std::pair<bool, const char *> flags[] = {
+        {!st.run_module_prog, "-n"}, {st.local != 0, "-l"},       {st.pipeout != 0, "-p"},
+        {!st.force_tag_match, "-f"}, {st.aflag != 0, "-A"},       {st.shorten == 0, "-N"},
+        {st.prune_dirs && !is_export, "-P"}, {st.cat && !st.status, "-c"}};
+    for (auto [on, flag] : flags)
+        if (on)
+            send_arg(flag);
+    client_prune_dirs = st.prune_dirs;
+    option_with_arg("-d", opt_c(st.where));
+    if (st.status)
+        send_arg("-s");
+    if (st.options)
+        send_arg(*st.options);
+    option_with_arg("-r", opt_c(st.tag));
+    client_senddate(opt_c(st.date));
+    option_with_arg("-j", opt_c(st.join_rev1));
+    option_with_arg("-j", opt_c(st.join_rev2));
+    if (expand) {
+        client_send_expansions(st.local, opt_c(st.where), 1);
+    } else {
+        for (int i = 0; i < argc; ++i)
+            send_arg(argv[i]);
+        client_nonexpanded_setup();
+    }
+    send_to_server(is_export ? "export\n" : "co\n");
+    return get_responses_and_close();
+}
+
 }  // namespace
 
 int checkout(int argc, char **argv) {
@@ -498,10 +536,8 @@ int checkout(int argc, char **argv) {
     argv += first;
     check_arguments(st, argc);
     safe_location();
-    if (client_active) {
-        error(0, 0, "checking out from a remote repository is not available yet");
-        return 1;
-    }
+    if (client_active)
+        return checkout_through_server(st, argc, argv);
     if (st.cat) {
         cat_module(st.status);
         return 0;

@@ -23,6 +23,7 @@
 #include "src/base/subprocess.h"
 #include "src/base/usage.h"
 #include "src/commands/checkin.h"
+#include "src/commands/commit_client.h"
 #include "src/commands/commands.h"
 #include "src/commands/update.h"
 #include "src/rcs/rcs_admin.h"
@@ -902,8 +903,13 @@ int commit(int argc, char **argv) {
     if (opts.logfile)
         read_logfile(run, *opts.logfile);
     if (client_active) {
-        error(0, 0, "committing to a remote repository is not available yet");
-        return 1;
+        CommitClientRequest creq{.local = opts.local,
+                                 .force = run.force_ci != 0,
+                                 .run_module_prog = run.run_module_prog != 0,
+                                 .saved_tag = run.saved_tag,
+                                 .saved_message = run.saved_message,
+                                 .use_editor = run.use_editor != 0};
+        return commit_through_server(creq, argc, argv);
     }
     tag_check_valid(opt_c(run.saved_tag), argc, argv, opts.local, run.aflag, nullptr);
     if (argc == 0)

@@ -8,8 +8,10 @@
 #include "src/base/filesubr.h"
 #include "src/base/globals.h"
 #include "src/base/usage.h"
+#include "src/client/client.h"
 #include "src/commands/commands.h"
 #include "src/wc/entries.h"
+#include "src/wc/ignore.h"
 #include "src/wc/recurse.h"
 #include "src/wc/server_hooks.h"
 #include "src/wc/vers_ts.h"
@@ -73,6 +75,13 @@ int remove_fileproc(void *callerdat, file_info *finfo) {
     return 0;
 }
 
+// Client -f: the working files go before the server is asked.
+int remove_force_fileproc(void *, file_info *finfo) {
+    if (unlink(finfo->file.c_str()) != 0 && errno != ENOENT)
+        error(0, errno, "unable to remove %s", finfo->fullname);
+    return 0;
+}
+
 Dtype remove_dirproc(void *, const char *, const char *, const char *update_dir, List *) {
     if (!quiet)
         error(0, 0, "Removing %s", update_dir);
@@ -100,8 +109,21 @@ int jolremove(int argc, char **argv) {
     argv += optind;
     wrap_setup();
     if (client_active) {
-        error(0, 0, "removing from a remote repository is not available yet");
-        return 1;
+        if (st.force && !noexec)
+            start_recursion({.fileproc = remove_force_fileproc,
+                             .argc = argc,
+                             .argv = argv,
+                             .local = local,
+                             .which = WHICH_LOCAL,
+                             .dosrcs = 0});
+        start_server();
+        ign_setup();
+        if (local)
+            send_arg("-l");
+        send_files(argc, argv, local, 0, 0);
+        send_file_names(argc, argv, SEND_EXPAND_WILD);
+        send_to_server("remove\n");
+        return get_responses_and_close();
     }
     int err = start_recursion({.fileproc = remove_fileproc,
                                .direntproc = remove_dirproc,

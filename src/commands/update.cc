@@ -1,5 +1,6 @@
 // The update command: brings a working copy up to date, one directory and
 // file at a time through the recursion engine.
+#include "src/client/client.h"
 #include "src/commands/update.h"
 
 #include <cerrno>
@@ -383,6 +384,73 @@ int do_update(const UpdateRequest &req) {
     return err;
 }
 
+namespace {
+
+// The options of one update as arguments to the server.
+void send_update_options(const UpdateRequest &req) {
+    const std::pair<int, const char *> flags[] = {
+        {req.local, "-l"},  {req.build_dirs, "-d"},         {req.pipeout, "-p"},
+        {!req.force_tag_match, "-f"}, {req.aflag, "-A"}, {req.toss_local_changes, "-C"},
+        {req.prune_dirs, "-P"}};
+    for (auto [on, flag] : flags)
+        if (on)
+            send_arg(flag);
+    client_prune_dirs = req.prune_dirs;
+    option_with_arg("-r", opt_c(req.tag));
+    if (req.options)
+        send_arg(*req.options);
+    client_senddate(opt_c(req.date));
+    option_with_arg("-j", opt_c(req.join_rev1));
+    option_with_arg("-j", opt_c(req.join_rev2));
+    wrap_send();
+}
+
+// Client: one pass over the named files, then passes that fetch whole
+// what the server's patches could not make.
+int update_through_server(const UpdateRequest &req) {
+    int status = 0;
+    for (bool first = true;; first = false) {
+        std::vector<std::string> refetch = std::move(failed_patches);
+        failed_patches.clear();
+        if (!first) {
+            jol_output(program_name + " client: refetching unpatchable files\n");
+            const char *top = client_toplevel_wd();
+            if (top && chdir(top) != 0)
+                error(1, errno, "could not chdir to %s", top);
+            for (const std::string &f : refetch)
+                if (unlink(f.c_str()) != 0 && errno != ENOENT)
+                    error(0, errno, "cannot remove %s", f);
+        }
+        start_server();
+        ign_setup();
+        send_update_options(req);
+        if (first) {
+            if (supported_request("update-patches"))
+                send_arg("-u");
+            unsigned int flags = req.build_dirs ? SEND_BUILD_DIRS : 0;
+            if (req.toss_local_changes)
+                flags |= SEND_NO_CONTENTS | BACKUP_MODIFIED_FILES;
+            send_files(req.argc, req.argv, req.local, req.aflag, flags);
+            send_file_names(req.argc, req.argv, SEND_EXPAND_WILD);
+        } else {
+            std::vector<char *> names;
+            for (std::string &f : refetch)
+                names.push_back(f.data());
+            send_files(static_cast<int>(names.size()), names.data(), req.local, req.aflag, 0);
+            send_file_names(static_cast<int>(names.size()), names.data(), 0);
+        }
+        send_to_server("update\n");
+        status = get_responses_and_close();
+        if (failed_patches.empty() || (!first && status != 0))
+            break;
+        if (status != 0 && !first)
+            break;
+    }
+    return status;
+}
+
+}  // namespace
+
 int update(int argc, char **argv) {
     if (argc == -1)
         usage(update_usage);
@@ -434,10 +502,21 @@ int update(int argc, char **argv) {
     }
     argc -= optind;
     argv += optind;
-    if (client_active) {
-        error(0, 0, "updating from a remote repository is not available yet");
-        return 1;
-    }
+    if (client_active)
+        return update_through_server({.argc = argc,
+                                      .argv = argv,
+                                      .options = kopt,
+                                      .tag = xtag,
+                                      .date = xdate,
+                                      .force_tag_match = xforce,
+                                      .local = local,
+                                      .build_dirs = xbuild,
+                                      .aflag = xaflag,
+                                      .prune_dirs = xprune,
+                                      .pipeout = xpipeout,
+                                      .toss_local_changes = toss,
+                                      .join_rev1 = j1,
+                                      .join_rev2 = j2});
     if (xtag)
         tag_check_valid(xtag->c_str(), argc, argv, local, xaflag, nullptr);
     if (j1)

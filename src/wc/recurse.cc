@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "src/base/error.h"
+#include "src/base/file_ops.h"
 #include "src/base/filesubr.h"
 #include "src/base/globals.h"
 #include "src/base/output.h"
@@ -121,24 +122,6 @@ void warn_loop(const std::string &dir) {
 
 int do_recursion(recursion_frame *frame);
 
-// Goes back to the directory it was made in.
-class SavedCwd {
-  public:
-    SavedCwd() : fd_(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        if (fd_ < 0)
-            error(1, errno, "cannot open current directory");
-    }
-    ~SavedCwd() {
-        if (fchdir(fd_) != 0)
-            error(1, errno, "cannot return to saved directory");
-        close(fd_);
-    }
-    SavedCwd(const SavedCwd &) = delete;
-    SavedCwd &operator=(const SavedCwd &) = delete;
-
-  private:
-    int fd_;
-};
 
 bool names_root_of_other_repository(const std::string &where) {
     // A directory whose JOL/Root names another root is walked for its

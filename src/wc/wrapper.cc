@@ -184,3 +184,10 @@ std::optional<std::string> wrap_unparse_rcs_options(int first_call) {
     }
     return std::nullopt;
 }
+
+std::vector<const WrapperEntry *> wrap_entries() {
+    std::vector<const WrapperEntry *> all;
+    for (const auto &e : wrap_list)
+        all.push_back(e.get());
+    return all;
+}

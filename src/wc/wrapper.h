@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 enum WrapMergeMethod { WRAP_MERGE = 0, WRAP_COPY = 1 };
 enum WrapMergeHas { WRAP_TOJOL = 0, WRAP_FROMJOL = 1, WRAP_RCSOPTION = 2 };
@@ -28,3 +29,5 @@ int wrap_merge_is_copy(const char *name);
 // The next wrapper with a keyword mode as "pattern -k 'mode'" (patterns
 // with blanks in double quotes); none at the end. first_call restarts.
 std::optional<std::string> wrap_unparse_rcs_options(int first_call);
+// Every wrapper in effect, in the order they were added.
+std::vector<const WrapperEntry *> wrap_entries();
