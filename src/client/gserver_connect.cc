@@ -60,14 +60,18 @@ std::vector<char> receive_token(int sock) {
         error(1, 0, "recv() from server %s: %s", JOLroot_hostname, "EOF");
     size_t need = static_cast<size_t>(len[0]) << 8 | len[1];
     if (need > server_token_max) {
-        char text[1022];
-        ssize_t n;
-        do
-            n = recv(sock, text, sizeof text, 0);
-        while (n < 0 && errno == EINTR);
+        // The text may come in pieces: up to its newline, the end, or the
+        // limit.
         std::string message(reinterpret_cast<const char *>(len), 2);
-        if (n > 0)
+        while (message.size() < 2 + 1022 && message.back() != '\n') {
+            char text[1022];
+            ssize_t n = recv(sock, text, 2 + 1022 - message.size(), 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
             message.append(text, static_cast<size_t>(n));
+        }
         if (!message.empty() && message.back() == '\n')
             message.pop_back();
         error(1, 0, "error from server %s: %s", JOLroot_hostname, message);
