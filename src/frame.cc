@@ -23,6 +23,7 @@
 #include "src/jolrc.h"
 #include "src/repo/parseinfo.h"
 #include "src/repo/variables.h"
+#include "src/server/auth.h"
 #include "src/server/server.h"
 #include "src/wc/entries.h"
 
@@ -91,6 +92,10 @@ void parse_global_options(int &argc, char **&argv, StartState &st) {
     while ((c = getopt_long(argc, argv, short_options, long_options, nullptr)) != -1)
         if (c == 'f')
             use_jolrc = 0;
+    // The password server starts as root, from a super-server: it reads no
+    // rc file, as if -f were given.
+    if (optind < argc && std::strcmp(argv[optind], "pserver") == 0)
+        use_jolrc = 0;
 
     if (use_jolrc)
         read_jolrc(&argc, &argv, "jol");
@@ -166,9 +171,12 @@ void prepare_process(const StartState &st) {
         jolumask = static_cast<mode_t>(mask) & 0777;
     }
 
-    // The password server authenticates here and then serves like
-    // "server"; until its authentication exists, "pserver" runs its own
-    // handler, which says that it is not available.
+    // The password server authenticates the connection, then serves it
+    // like "server".
+    if (command_name == "pserver") {
+        pserver_authenticate_connection();
+        command_name = "server";
+    }
     server_active = command_name == "server";
     static_assert(CMD_WRITES_REPOSITORY == 4, "the server's access check reads bit 4");
     set_command_attribute_lookup(lookup_command_attribute);

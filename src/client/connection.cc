@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "src/base/output.h"
 #include "src/base/root.h"
 #include "src/base/subprocess.h"
+#include "src/client/auth_connect.h"
 #include "src/client/client.h"
 #include "src/client/client_state.h"
 #include "src/client/string_to_argv.h"
@@ -98,7 +100,10 @@ void open_connection() {
         break;
     case pserver_method:
     case gserver_method:
-        error(1, 0, "the :%s: access method is not available yet", method_names[JOLroot_method]);
+        fromfd = connect_to_pserver(false, JOLroot_method == gserver_method);
+        tofd = dup(fromfd);
+        if (tofd < 0)
+            error(1, errno, "cannot dup net connection");
         break;
     case ext_method: start_rsh_server(tofd, fromfd); break;
     case fork_method: connect_to_forked_server(tofd, fromfd); break;
@@ -174,7 +179,7 @@ void handshake() {
     if (!init)
         start_compression();
     if (!init && jolauthenticate)
-        error(1, 0, "Stream authentication is only supported when using GSSAPI");
+        start_stream_authentication();
     if (supported_request("Set") && variable_list)
         JOL_FOR_EACH_NODE(variable_list, p) {
             send_to_server("Set " + *p->key + "=" + static_cast<const char *>(p->data) + "\n");
@@ -280,6 +285,9 @@ int get_responses_and_close() {
     if (!buf_empty_p(*from_server))
         error(0, 0, "dying gasps from %s unexpected", JOLroot_hostname);
     to_server.reset();
+    // The socket stays open for reading: only its sending side ends here.
+    if (server_fd >= 0 && shutdown(server_fd, SHUT_WR) != 0)
+        error(1, 0, "shutting down connection to %s: %s", JOLroot_hostname, std::strerror(errno));
     if (from_server) {
         const char *data;
         size_t got;
@@ -299,6 +307,7 @@ int get_responses_and_close() {
         }
         rsh_pid = -1;
     }
+    server_fd = -1;
     server_started = false;
     wait_past_second(client_last_register_time);
     client_last_register_time = 0;

@@ -194,10 +194,6 @@ void serve_gzip_contents(const std::string &arg) {
     file_gzip_level = *level;
 }
 
-void serve_gssapi_authenticate(const std::string &) {
-    set_pending("E GSSAPI authentication is not available yet");
-}
-
 void serve_noop(const std::string &) {
     server_write_entries();
     if (!print_pending_error()) {

@@ -120,11 +120,6 @@ void request_loop() {
 int server(int argc, char **) {
     if (argc == -1)
         usage(server_usage);
-    // The password server needs its authentication first.
-    if (command_name == "pserver") {
-        error(0, 0, "the pserver command is not available yet");
-        return 1;
-    }
     make_buffers();
     server_install_results();
     make_temp_dir();

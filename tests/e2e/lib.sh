@@ -11,6 +11,8 @@
 #   new_project NAME [DIR]  a fresh repository $REPO (also JOLROOT) holding
 #                        an empty NAME, checked out into DIR and entered
 #   finish               report and exit (non-zero when anything failed)
+#   free_port / wait_port PORT   a free TCP port on loopback / wait until
+#                        something listens on it
 set -u
 
 : "${JOL:?JOL must name the jol executable}"
@@ -155,4 +157,26 @@ serve() {
 tree_listing() {
     (cd "$1" && find . -printf '%y %m %p\n' | sort &&
         find . -type f -exec md5sum {} + 2>/dev/null | sort -k2)
+}
+
+free_port() {
+    python3 -c "import socket;s=socket.socket();s.bind(('127.0.0.1',0));print(s.getsockname()[1])"
+}
+wait_port() {
+    for _ in $(seq 1 200); do
+        ss -ltn | grep -q "127.0.0.1:$1 " && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# talk PORT           sends the session on standard input to the server
+#                     listening on PORT (protodrive.py connect), and keeps
+#                     what came back until it closed: $OUT, $status
+talk() {
+    tests_run=$((tests_run + 1))
+    python3 "$(dirname "${BASH_SOURCE[0]}")/protodrive.py" connect "$1" >"$OUT" 2>"$ERR"
+    status=$?
+    LAST_CMD="session on port $1"
+    return 0
 }

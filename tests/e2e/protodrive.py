@@ -15,11 +15,19 @@ Used by the t5xxx scripts in two ways:
       server's temporary tree (to look at it, or to change it behind the
       server's back) while the server waits for the rest of the session.
 
+  protodrive.py connect PORT < session
+      Connects to 127.0.0.1:PORT (a password server under a super-server),
+      sends the session (with "@file NAME" lines as above; "@hex HEX"
+      sends raw bytes), ends its sending side and copies everything the
+      server sends until it closes the connection; 3 when that takes
+      longer than JOL_CONNECT_TIMEOUT seconds (default 30).
+
   As a module: Server(jol, args) gives send(), send_bytes(), read_line(),
   read_until_status() and close() for interactive tests (a slow reader,
   a client that goes away).
 """
 import os
+import socket
 import subprocess
 import sys
 
@@ -69,6 +77,8 @@ def session_parts(text):
         if line.startswith(b"@file "):
             with open(line[6:].decode(), "rb") as f:
                 parts[-1] += f.read()
+        elif line.startswith(b"@hex "):
+            parts[-1] += bytes.fromhex(line[5:].decode())
         elif line.startswith(b"@shell "):
             shells.append(line[7:].decode())
             parts.append(bytearray())
@@ -105,11 +115,34 @@ def run_interactive(cmd, parts, shells):
     return proc.wait()
 
 
+def connect(port, data):
+    timeout = float(os.environ.get("JOL_CONNECT_TIMEOUT", "30"))
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
+        try:
+            s.sendall(data)
+            s.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass  # the server may close early; what it said is still there
+        try:
+            while True:
+                piece = s.recv(65536)
+                if not piece:
+                    return 0
+                sys.stdout.buffer.write(piece)
+                sys.stdout.buffer.flush()
+        except socket.timeout:
+            return 3
+        except ConnectionResetError:
+            return 0
+
+
 def main():
-    if len(sys.argv) < 3 or sys.argv[1] != "run":
+    if len(sys.argv) < 3 or sys.argv[1] not in ("run", "connect"):
         sys.stderr.write(__doc__)
         return 2
     parts, shells = session_parts(sys.stdin.buffer.read())
+    if sys.argv[1] == "connect":
+        return connect(int(sys.argv[2]), b"".join(parts))
     cmd = [*sys.argv[2:], "server"]
     if shells:
         return run_interactive(cmd, parts, shells)

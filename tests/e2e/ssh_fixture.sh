@@ -5,17 +5,6 @@
 #   that ":ext:$USER@127.0.0.1:DIR" roots reach it, and JOL_SERVER.
 # The daemon is killed when the script exits.
 
-free_port() {
-    python3 -c "import socket;s=socket.socket();s.bind(('127.0.0.1',0));print(s.getsockname()[1])"
-}
-wait_port() {
-    for _ in $(seq 1 200); do
-        ss -ltn | grep -q "127.0.0.1:$1 " && return 0
-        sleep 0.05
-    done
-    return 1
-}
-
 start_sshd() {
     SSHD_DIR=$SCRATCH/sshd
     mkdir -p "$SSHD_DIR"
