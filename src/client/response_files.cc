@@ -2,6 +2,7 @@
 // and the directory-level settings (static, sticky, template, notified).
 #include "src/client/response_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +28,7 @@
 #include "src/protocol/protocol_size.h"
 #include "src/rcs/rcs.h"
 #include "src/wc/entries.h"
+#include "src/wc/register_clock.h"
 #include "src/wc/vers_ts.h"
 
 namespace {
@@ -270,7 +272,6 @@ void apply_stored_mode_and_time(const std::string &file, const std::string &shor
 
 void register_entry(const update_entries_data &d, const EntryParts &e, List *entries,
                     const std::string &file) {
-    client_last_register_time = time(nullptr);
     std::string stamp;
     if (e.version.empty() || e.version[0] == '0' || e.version[0] == '-')
         stamp = "dummy timestamp";
@@ -278,6 +279,12 @@ void register_entry(const update_entries_data &d, const EntryParts &e, List *ent
         stamp = d.timestamp;
     else
         stamp = time_stamp(file.c_str()).value_or("");
+    // A stamp of an earlier second (a file given its revision's time, a
+    // committed file edited before) cannot be shared by a later change:
+    // only a stamp of the current second makes the close wait.
+    client_last_register_time =
+        std::max(client_last_register_time,
+                 register_second(stamp.empty() ? std::nullopt : opt_str(stamp)));
     opt_str conflict;
     if (!e.timestamp.empty() && e.timestamp[0] == '+')
         conflict = time_stamp(file.c_str()).value_or("");
