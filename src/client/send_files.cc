@@ -102,7 +102,11 @@ void send_kopt(const std::string &file) {
 int send_fileproc(void *callerdat, file_info *finfo) {
     send_data &args = *static_cast<send_data *>(callerdat);
     send_a_repository("", finfo->repository, finfo->update_dir.c_str());
-    Vers_TS *vers = Version_TS(finfo, nullptr, nullptr, nullptr, 0, 0);
+    // Only the entry and the working file count here: the archive, which
+    // a local root would let this process read, is the server's business.
+    file_info local = *finfo;
+    local.repository = nullptr;
+    Vers_TS *vers = Version_TS(&local, nullptr, nullptr, nullptr, 0, 0);
     std::string name = vers->entdata ? vers->entdata->user : finfo->file;
     if (vers->vn_user)
         send_to_server(entry_request(name, *vers));

@@ -52,7 +52,12 @@ int find_fileproc(void *callerdat, file_info *finfo) {
     FindRun &run = *static_cast<FindRun *>(callerdat);
     if (run.ignlist)
         addlist(&run.ignlist, finfo->file);
-    Vers_TS *vers = Version_TS(finfo, nullptr, opt_c(run.req.saved_tag), nullptr, 0, 0);
+    // The working copy alone decides here: an archive that a local root
+    // would let this process read must not make a :fork: client differ
+    // from a remote one.
+    file_info local = *finfo;
+    local.repository = nullptr;
+    Vers_TS *vers = Version_TS(&local, nullptr, opt_c(run.req.saved_tag), nullptr, 0, 0);
     int err = 0;
     std::optional<Ctype> status;
     if (vers->vn_user) {

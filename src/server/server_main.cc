@@ -22,6 +22,7 @@
 #include "src/server/server_results.h"
 #include "src/server/server_signals.h"
 #include "src/server/server_state.h"
+#include "src/wc/entries.h"
 
 namespace {
 
@@ -79,6 +80,8 @@ void make_temp_dir() {
         return;
     }
     server_temp_dir = orig_server_temp_dir = name;
+    // The working copies rebuilt in here need no syncing.
+    sync_admin_files = false;
     if (chdir(name.c_str()) != 0)
         set_pending("E cannot change to " + name, errno);
 }

@@ -342,7 +342,7 @@ void write_entries(List *list) {
     int fd = open(entries_backup, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd >= 0) {
         ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-             fsync(fd) == 0;
+             (!sync_admin_files || fsync(fd) == 0);
         ok = close(fd) == 0 && ok;
     }
     // The backup above was written whatever -n says (callers settle -n).
@@ -408,7 +408,9 @@ void Scratch_Entry(List *list, const std::string &fname) {
         server_scratch(fname);
 }
 
-bool write_file_atomically(const std::string &path, std::string_view contents) {
+bool sync_admin_files = true;
+
+bool write_file_atomically(const std::string &path, std::string_view contents, bool durable) {
     size_t slash = path.rfind('/');
     std::string tmp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
                       ".#" + (slash == std::string::npos ? path : path.substr(slash + 1)) + "." +
@@ -422,7 +424,7 @@ bool write_file_atomically(const std::string &path, std::string_view contents) {
         fchmod(fd, old.st_mode & 07777);
     bool ok = write(fd, contents.data(), contents.size()) ==
                   static_cast<ssize_t>(contents.size()) &&
-              fsync(fd) == 0;
+              (!durable || fsync(fd) == 0);
     int saved = errno;
     ok = close(fd) == 0 && ok;
     // Untraced and done under -n: callers settle -n, and -t output stays stable.
@@ -444,7 +446,7 @@ void WriteTag(const char *dir, const opt_str &tag, const opt_str &date, int nonb
     if (tag || date) {
         std::string line = tag ? std::string(nonbranch ? "N" : "T") + *tag : "D" + *date;
         line += '\n';
-        if (!write_file_atomically(file, line))
+        if (!write_file_atomically(file, line, sync_admin_files))
             error(1, errno, "write to %s failed", file);
     } else if (unlink(file.c_str()) != 0 && errno != ENOENT) {
         error(1, errno, "cannot remove %s", file);
@@ -593,7 +595,7 @@ opt_str base_walk(base_op code, const file_info *finfo, const std::string *rev) 
     if (noexec)
         return std::nullopt;
     // A failed write leaves the old file as it was.
-    if (!write_file_atomically(baserev, out)) {
+    if (!write_file_atomically(baserev, out, sync_admin_files)) {
         error(0, errno, "error writing %s", baserev_tmp);
         ++admin_write_failures;
     }
@@ -711,7 +713,7 @@ int create_adm_p(const char *base_dir, const char *dir) {
             umask(old);
             if (r != 0 && e != EEXIST)
                 return e;
-            if (!write_file_atomically(repo_file, empty + "\n"))
+            if (!write_file_atomically(repo_file, empty + "\n", sync_admin_files))
                 return errno;
         }
         std::string ent = adm + "/Entries";

@@ -89,5 +89,13 @@ int isemptydir(const char *dir, int might_not_exist);
 extern int admin_write_failures;
 
 // Replaces `path` with `contents` through a temporary file in the same
-// directory (fsync, then rename). False, with errno set, on failure.
-bool write_file_atomically(const std::string &path, std::string_view contents);
+// directory (fsync unless `durable` is false, then rename). False, with
+// errno set, on failure.
+bool write_file_atomically(const std::string &path, std::string_view contents,
+                           bool durable = true);
+
+// Whether the administrative files of a working copy (Entries, Tag,
+// Baserev) are synced to disk before they replace the old ones. The
+// server turns it off: its working copies are a scratch tree rebuilt for
+// every command, which a crash loses anyway.
+extern bool sync_admin_files;
