@@ -47,15 +47,15 @@ play() {
     JOL_SERVER=$FAKE FAKE_SERVER_SCRIPT=$script FAKE_SERVER_LOG=$LOG jol "$@"
 }
 
-# refused DESC MESSAGE ARGS... (the session on standard input): the command
-# fails with MESSAGE on standard error and nothing on disk changes.
+# refused DESC MESSAGE ARGS... (the session in $S): the command fails with
+# MESSAGE on standard error and nothing on disk changes.
+S=$SCRATCH/session
 refused() {
     local desc=$1 message=$2
     shift 2
-    cat >"$SCRATCH/session"
     local before
     before=$(listing)
-    play "$SCRATCH/session" "$@"
+    play "$S" "$@"
     expect_status 1
     expect_stderr_has "$message"
     check "$desc: nothing written" test "$before" = "$(listing)"
@@ -68,52 +68,54 @@ updated() {
 }
 
 # One checker for every pathname and file name the server sends.
-updated ../outside/ "$REPO/proj/f.txt" f.txt |
-    refused "pathname climbing out" "unsafe pathname \`../outside/'" update
-updated "sub/../../outside/" "$REPO/proj/f.txt" f.txt |
-    refused "\"..\" inside a pathname" "unsafe pathname" update
-updated "$AREA/outside/" "$REPO/proj/f.txt" f.txt |
-    refused "absolute pathname" "unsafe pathname" update
-updated "sub//" "$REPO/proj/sub/s.txt" s.txt |
-    refused "empty component" "unsafe pathname" update
-updated "sub/./" "$REPO/proj/sub/s.txt" s.txt |
-    refused "\".\" component" "unsafe pathname" update
-updated JOL/ "$REPO/proj/Entries" Entries |
-    refused "into the administrative directory" "rename the directory and try again" update
-updated sub/JOL/ "$REPO/proj/sub/Entries" Entries |
-    refused "into a subdirectory's administrative directory" "rename the directory and try again" update
-updated ./ "$REPO/proj/JOL" JOL |
-    refused "a file named JOL" "unsafe file name \`JOL'" update
-updated ./ "$REPO/proj/" "" |
-    refused "an empty file name" "unsafe file name \`'" update
-updated ./ "$REPO/proj/.." ".." |
-    refused "a file named .." "unsafe file name" update
+updated ../outside/ "$REPO/proj/f.txt" f.txt >"$S"
+refused "pathname climbing out" "unsafe pathname \`../outside/'" update
+updated "sub/../../outside/" "$REPO/proj/f.txt" f.txt >"$S"
+refused "\"..\" inside a pathname" "unsafe pathname" update
+updated "$AREA/outside/" "$REPO/proj/f.txt" f.txt >"$S"
+refused "absolute pathname" "unsafe pathname" update
+updated "sub//" "$REPO/proj/sub/s.txt" s.txt >"$S"
+refused "empty component" "unsafe pathname" update
+updated "sub/./" "$REPO/proj/sub/s.txt" s.txt >"$S"
+refused "\".\" component" "unsafe pathname" update
+updated JOL/ "$REPO/proj/Entries" Entries >"$S"
+refused "into the administrative directory" "rename the directory and try again" update
+updated sub/JOL/ "$REPO/proj/sub/Entries" Entries >"$S"
+refused "into a subdirectory's administrative directory" "rename the directory and try again" update
+updated ./ "$REPO/proj/JOL" JOL >"$S"
+refused "a file named JOL" "unsafe file name \`JOL'" update
+updated ./ "$REPO/proj/" "" >"$S"
+refused "an empty file name" "unsafe file name \`'" update
+updated ./ "$REPO/proj/.." ".." >"$S"
+refused "a file named .." "unsafe file name" update
 printf '> update\nRcs-diff ../outside/\n%s\n/f.txt/1.2///\nu=rw,g=r,o=r\n0\nok\n' \
-    "$REPO/proj/f.txt" | refused "a diff outside" "unsafe pathname" update
+    "$REPO/proj/f.txt" >"$S"
+refused "a diff outside" "unsafe pathname" update
 printf '> update\nMerged JOL/\n%s\n/Entries/1.2///\nu=rw,g=r,o=r\n6\nhello\nok\n' \
-    "$REPO/proj/Entries" | refused "a merge into JOL" "rename the directory and try again" update
-printf '> update\nRemoved ../outside/\n%s\nok\n' "$REPO/proj/f.txt" |
-    refused "a removal outside" "unsafe pathname" update
-printf '> update\nRemove-entry JOL/\n%s\nok\n' "$REPO/proj/Entries" |
-    refused "an entry removed from JOL" "rename the directory and try again" update
-printf '> update\nCopy-file ./\n%s\n../outside/f.txt\nok\n' "$REPO/proj/f.txt" |
-    refused "a copy outside" "Copy-file tried to specify directory" update
-printf '> update\nCopy-file ./\n%s\nJOL\nok\n' "$REPO/proj/f.txt" |
-    refused "a copy onto JOL" "Copy-file tried to specify directory" update
-printf '> update\nSet-sticky ../outside/\n%s/\nTbranch\nok\n' "$REPO/proj" |
-    refused "a sticky tag outside" "unsafe pathname" update
-printf '> update\nSet-static-directory JOL/\n%s/\nok\n' "$REPO/proj" |
-    refused "a static mark in JOL" "rename the directory and try again" update
-printf '> update\nSet-checkin-prog ../outside\n/bin/evil\nok\n' |
-    refused "a check-in program outside" "unsafe pathname \`../outside'" update
-printf '> update\nSet-update-prog sub/JOL\n/bin/evil\nok\n' |
-    refused "an update program in JOL" "unsafe pathname" update
-printf '> update\nSet-update-prog /tmp\n/bin/evil\nok\n' |
-    refused "an update program at an absolute path" "unsafe pathname" update
+    "$REPO/proj/Entries" >"$S"
+refused "a merge into JOL" "rename the directory and try again" update
+printf '> update\nRemoved ../outside/\n%s\nok\n' "$REPO/proj/f.txt" >"$S"
+refused "a removal outside" "unsafe pathname" update
+printf '> update\nRemove-entry JOL/\n%s\nok\n' "$REPO/proj/Entries" >"$S"
+refused "an entry removed from JOL" "rename the directory and try again" update
+printf '> update\nCopy-file ./\n%s\n../outside/f.txt\nok\n' "$REPO/proj/f.txt" >"$S"
+refused "a copy outside" "Copy-file tried to specify directory" update
+printf '> update\nCopy-file ./\n%s\nJOL\nok\n' "$REPO/proj/f.txt" >"$S"
+refused "a copy onto JOL" "Copy-file tried to specify directory" update
+printf '> update\nSet-sticky ../outside/\n%s/\nTbranch\nok\n' "$REPO/proj" >"$S"
+refused "a sticky tag outside" "unsafe pathname" update
+printf '> update\nSet-static-directory JOL/\n%s/\nok\n' "$REPO/proj" >"$S"
+refused "a static mark in JOL" "rename the directory and try again" update
+printf '> update\nSet-checkin-prog ../outside\n/bin/evil\nok\n' >"$S"
+refused "a check-in program outside" "unsafe pathname \`../outside'" update
+printf '> update\nSet-update-prog sub/JOL\n/bin/evil\nok\n' >"$S"
+refused "an update program in JOL" "unsafe pathname" update
+printf '> update\nSet-update-prog /tmp\n/bin/evil\nok\n' >"$S"
+refused "an update program at an absolute path" "unsafe pathname" update
 
 # A pathname with a leading "./" is the same directory as without.
-updated ./sub/ "$REPO/proj/sub/s.txt" s.txt >"$SCRATCH/session"
-play "$SCRATCH/session" -Q update
+updated ./sub/ "$REPO/proj/sub/s.txt" s.txt >"$S"
+play "$S" -Q update
 expect_status 0
 check "a leading ./ is accepted" test "$(cat sub/s.txt)" = hello
 JOL_SERVER=$JOL jol -Q update -C sub/s.txt
@@ -124,8 +126,8 @@ expect_status 0
 mkdir -p "$AREA/co"
 cd "$AREA/co" || exit 1
 for where in ../outside "$AREA/outside" ../outside/f.txt; do
-    printf '> expand-modules\nModule-expansion %s\nok\n> co\nok\n' "$where" |
-        refused "module expansion $where" "unsafe pathname" -d ":fork:$REPO" checkout proj
+    printf '> expand-modules\nModule-expansion %s\nok\n> co\nok\n' "$where" >"$S"
+    refused "module expansion $where" "unsafe pathname" -d ":fork:$REPO" checkout proj
     check "module expansion $where: nothing from outside sent" \
         sh -c "! grep -q SECRET-LINE '$LOG'"
 done
@@ -137,15 +139,16 @@ sleep 1
 {
     printf '> update\nChecksum 0123456789abcdef0123456789abcdef\n'
     printf 'Merged ./\n%s\n/f.txt/1.1///\nu=rw,g=r,o=r\n6\nmerge\nok\n' "$REPO/proj/f.txt"
-} | refused "merged file with a wrong digest" "checksum failure on ./f.txt" update
+} >"$S"
+refused "merged file with a wrong digest" "checksum failure on ./f.txt" update
 check "no temporary file left" sh -c "! ls -a | grep -q '^\\.new\\.'"
 # The same digest, right this time: the file is replaced.
 sum=$(printf 'merge\n' | md5sum | cut -c1-32)
 {
     printf '> update\nChecksum %s\n' "$sum"
     printf 'Merged ./\n%s\n/f.txt/1.1///\nu=rw,g=r,o=r\n6\nmerge\nok\n' "$REPO/proj/f.txt"
-} >"$SCRATCH/session"
-play "$SCRATCH/session" update
+} >"$S"
+play "$S" update
 expect_status 0
 check "merged file with the right digest" test "$(cat f.txt)" = merge
 # A patch whose result has the wrong digest leaves the file for a refetch,
@@ -157,8 +160,8 @@ printf 'one\ntwo\n' >f.txt
         "$REPO/proj/f.txt"
     printf '> update\nUpdated ./\n%s\n/f.txt/1.2///\nu=rw,g=r,o=r\n8\none\nTWO\nok\n' \
         "$REPO/proj/f.txt"
-} >"$SCRATCH/session"
-play "$SCRATCH/session" update
+} >"$S"
+play "$S" update
 expect_status 0
 expect_stderr_has "checksum failure after patch to ./f.txt; will refetch"
 expect_stdout_has "client: refetching unpatchable files"
@@ -172,18 +175,18 @@ expect_status 0
 echo 'mine' >.new.f.txt
 echo 'mine too' >f.txt.JOLBFCTMP
 before=$(tree_listing . | grep -e '\.new\.f\.txt' -e 'JOLBFCTMP')
-updated ./ "$REPO/proj/f.txt" f.txt >"$SCRATCH/session"
-play "$SCRATCH/session" -Q update
+updated ./ "$REPO/proj/f.txt" f.txt >"$S"
+play "$S" -Q update
 expect_status 0
 check "received file written" test "$(cat f.txt)" = hello
 printf '> update\nRcs-diff ./\n%s\n/f.txt/1.3///\nu=rw,g=r,o=r\n16\nd1 1\na1 1\nHELLO\nok\n' \
-    "$REPO/proj/f.txt" >"$SCRATCH/session"
-play "$SCRATCH/session" -Q update
+    "$REPO/proj/f.txt" >"$S"
+play "$S" -Q update
 expect_status 0
 check "patched file written" test "$(cat f.txt)" = HELLO
 echo changed >f.txt
-printf '> ci\nok\n' >"$SCRATCH/session"
-play "$SCRATCH/session" -Q commit -m x f.txt
+printf '> ci\nok\n' >"$S"
+play "$S" -Q commit -m x f.txt
 expect_status 0
 check "sent file reached the server" grep -qx changed "$LOG"
 check "files named like the temporary files untouched" \
