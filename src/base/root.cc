@@ -139,6 +139,11 @@ int parse_jolroot(const std::string &root) {
             error(0, 0, "didn't specify hostname in JOLROOT: %s", root);
             return 1;
         }
+        // The remote shell would take such a host name for an option.
+        if (JOLroot_hostname[0] == '-') {
+            error(0, 0, "bad hostname in JOLROOT: %s", root);
+            return 1;
+        }
         break;
     }
     if (JOLroot_directory.empty()) {

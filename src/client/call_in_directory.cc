@@ -13,38 +13,23 @@
 #include "src/base/root.h"
 #include "src/client/client.h"
 #include "src/client/client_state.h"
+#include "src/client/server_paths.h"
 #include "src/wc/entries.h"
 
 namespace {
 
-bool plain_name(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string_view("/\0\n", 3)) == std::string_view::npos;
-}
-
-// A server names directories relative to the top of the working tree: no
-// absolute path, no "..", no empty component; anything else would let it
-// write outside the tree.
-void check_pathname(const std::string &pathname) {
-    bool ok = !pathname.empty() && pathname.back() == '/' && pathname[0] != '/' &&
-              pathname.find('\0') == std::string::npos;
-    std::string_view rest(pathname.data(), pathname.size() - (ok ? 1 : 0));
-    while (ok && !rest.empty()) {
-        size_t slash = rest.find('/');
-        std::string_view part = rest.substr(0, slash);
-        ok = part == "." ? rest.size() == 1 : plain_name(part);
-        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+// A directory named JOL cannot be made or entered for the server: it is
+// where every working directory keeps its administrative files.
+void refuse_jol_component(std::string_view dir) {
+    while (!dir.empty()) {
+        size_t slash = dir.find('/');
+        if (dir.substr(0, slash) == "JOL") {
+            error(0, 0, "cannot create a directory named %s", "JOL");
+            error(0, 0, "because JOL uses \"%s\" for its own uses", "JOL");
+            error(1, 0, "rename the directory and try again");
+        }
+        dir = slash == std::string_view::npos ? std::string_view() : dir.substr(slash + 1);
     }
-    if (!ok)
-        error(1, 0, "protocol error: server sent an unsafe pathname `%s'", pathname);
-}
-
-void refuse_jol_component(const std::string &component) {
-    if (component != "JOL")
-        return;
-    error(0, 0, "cannot create a directory named %s", component);
-    error(0, 0, "because JOL uses \"%s\" for its own uses", component);
-    error(1, 0, "rename the directory and try again");
 }
 
 // The repository of a directory made at `level` components of the local
@@ -78,7 +63,6 @@ bool make_local_directories(const std::string &dir, const std::string &reposdirn
         path = path.empty() ? component : path + "/" + component;
         start = slash == std::string::npos ? dir.size() : slash + 1;
         bool last_level = start >= dir.size();
-        refuse_jol_component(component);
         if (!isdir(path.c_str())) {
             if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
                 error(1, errno, "could not chdir to %s", path);
@@ -100,8 +84,11 @@ bool make_local_directories(const std::string &dir, const std::string &reposdirn
 
 }  // namespace
 
-void call_in_directory(const std::string &pathname, const DirectoryAction &action) {
-    check_pathname(pathname);
+void call_in_directory(const std::string &pathname, const DirectoryAction &action,
+                       ResponseTarget target) {
+    // Checked before anything is read or written for the response.
+    refuse_jol_component(pathname);
+    check_server_directory(pathname, true);
     std::string repos_line = read_line();
     bool inside_top = toplevel_repos && repos_line.size() > toplevel_repos->size() &&
                       repos_line.compare(0, toplevel_repos->size(), *toplevel_repos) == 0 &&
@@ -114,8 +101,8 @@ void call_in_directory(const std::string &pathname, const DirectoryAction &actio
         repos_line.substr(repos_line.rfind('/') == std::string::npos ? 0
                                                                      : repos_line.rfind('/') + 1);
     // Directory-level responses name no file (the line ends in "/").
-    if ((!filename.empty() && !plain_name(filename)) || filename == "JOL")
-        error(1, 0, "protocol error: server sent an unsafe file name `%s'", filename);
+    if (target == ResponseTarget::file || !filename.empty())
+        check_server_file_name(filename);
 
     std::string dir = pathname.substr(0, pathname.size() - 1);
     if (dir.empty())

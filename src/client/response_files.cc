@@ -22,6 +22,8 @@
 #include "src/client/client.h"
 #include "src/client/client_state.h"
 #include "src/client/response_state.h"
+#include "src/client/server_paths.h"
+#include "src/client/temp_beside.h"
 #include "src/protocol/file_modes.h"
 #include "src/protocol/gzip_file.h"
 #include "src/protocol/md5sum.h"
@@ -107,12 +109,11 @@ EntryParts parse_entry(const std::string &line) {
     return e;
 }
 
-// Plain data straight into `path`; false when it could not be written.
-bool write_plain(const std::string &path, off_t size, bool binary) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0777);
-    (void)binary;
-    if (fd < 0) {
-        error(0, errno, "cannot write %s", path);
+// Plain data into the temporary file; false when it could not be created
+// (the data is consumed all the same).
+bool write_plain(TempBeside &temp, off_t size) {
+    if (!temp.ok()) {
+        error(0, temp.error_number(), "cannot write %s", temp.name());
         discard_data(size);
         return false;
     }
@@ -120,18 +121,25 @@ bool write_plain(const std::string &path, off_t size, bool binary) {
     for (off_t left = size; left > 0;) {
         size_t n = left > static_cast<off_t>(sizeof buf) ? sizeof buf : static_cast<size_t>(left);
         read_from_server(buf, n);
-        if (write(fd, buf, n) != static_cast<ssize_t>(n))
-            error(1, errno, "writing %s", path);
+        if (write(temp.fd(), buf, n) != static_cast<ssize_t>(n))
+            error(1, errno, "writing %s", temp.name());
         left -= static_cast<off_t>(n);
     }
-    if (close(fd) != 0)
-        error(1, errno, "writing %s", path);
+    if (int err = temp.close_fd())
+        error(1, err, "writing %s", temp.name());
     return true;
 }
 
-bool write_compressed(const std::string &path, off_t size) {
+bool write_compressed(TempBeside &temp, off_t size) {
+    if (!temp.ok()) {
+        error(0, temp.error_number(), "cannot write %s", temp.name());
+        discard_data(size);
+        return false;
+    }
+    temp.close_fd();
     int read_status = 0;
-    gunzip_request req{from_server.get(), size, path.c_str(), 0666, path.c_str()};
+    const char *path = temp.name().c_str();
+    gunzip_request req{from_server.get(), size, path, 0666, path};
     int r = gunzip_and_write(req, read_status);
     if (read_status != 0)
         error(1, read_status == buf_nomem ? ENOMEM : 0, "reading from server");
@@ -152,10 +160,12 @@ bool checksum_matches(const std::string &data) {
     return ok;
 }
 
-void check_file_checksum(const std::string &file, const std::string &short_pathname) {
+// The stored digest against the received data, before it becomes the
+// working file: on a mismatch the working file stays as it was.
+void check_received_checksum(TempBeside &temp, const std::string &short_pathname) {
     if (!client_response_state.stored_checksum)
         return;
-    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(temp.name().c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         error(1, errno, "could not open %s", short_pathname);
     md5_context ctx;
@@ -168,31 +178,35 @@ void check_file_checksum(const std::string &file, const std::string &short_pathn
     close(fd);
     bool ok = ctx.final() == *client_response_state.stored_checksum;
     client_response_state.stored_checksum.reset();
-    if (!ok)
+    if (!ok) {
+        temp.remove();
         error(1, 0, "checksum failure on %s", short_pathname);
+    }
 }
 
 // The working file from the temporary one the data went into.
-void install_file(const std::string &temp, const std::string &file, bool binary) {
-    convert_file(temp.c_str(), O_RDONLY | mac_repository_form, file.c_str(),
+void install_file(TempBeside &temp, const std::string &file, bool binary) {
+    convert_file(temp.name().c_str(), O_RDONLY | mac_repository_form, file.c_str(),
                  O_WRONLY | O_CREAT | O_TRUNC, binary ? 1 : 0);
-    if (unlink(temp.c_str()) != 0 && errno != ENOENT)
-        error(0, errno, "warning: can't remove temp file %s", temp);
+    if (int err = temp.remove())
+        error(0, err, "warning: can't remove temp file %s", temp.name());
 }
 
 // Applies an RCS-format diff to the working file; false when it does not
 // apply or the result's checksum is wrong.
-bool apply_rcs_diff(const std::string &file, const std::string &temp,
+bool apply_rcs_diff(const std::string &file, TempBeside &temp,
                     const std::string &short_pathname, const std::string &diff, bool binary) {
     if (!isfile(file.c_str()))
         error(1, 0, "patch original file %s does not exist", short_pathname);
-    convert_file(file.c_str(), O_RDONLY, temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | mac_repository_form,
-                 binary ? 1 : 0);
+    if (!temp.ok())
+        error(1, temp.error_number(), "cannot write %s", temp.name());
+    temp.close_fd();
+    convert_file(file.c_str(), O_RDONLY, temp.name().c_str(),
+                 O_WRONLY | O_CREAT | O_TRUNC | mac_repository_form, binary ? 1 : 0);
     std::string text;
     int err = 0;
-    if (!read_whole_file(temp.c_str(), text, err))
-        error(1, err, "reading %s", temp);
-    unlink(temp.c_str());
+    if (!read_whole_file(temp.name().c_str(), text, err))
+        error(1, err, "reading %s", temp.name());
     std::string result;
     if (!rcs_change_text(short_pathname.c_str(), text, diff, result))
         return false;
@@ -200,11 +214,11 @@ bool apply_rcs_diff(const std::string &file, const std::string &temp,
         error(0, 0, "checksum failure after patch to %s; will refetch", short_pathname);
         return false;
     }
-    FILE *fp = std::fopen(temp.c_str(), "wb");
+    FILE *fp = std::fopen(temp.name().c_str(), "wb");
     if (!fp || std::fwrite(result.data(), 1, result.size(), fp) != result.size())
-        error(1, errno, "cannot write %s", temp);
+        error(1, errno, "cannot write %s", temp.name());
     if (std::fclose(fp) == EOF)
-        error(1, errno, "cannot close %s", temp);
+        error(1, errno, "cannot close %s", temp.name());
     install_file(temp, file, binary);
     return true;
 }
@@ -226,7 +240,7 @@ bool receive_file_data(const update_entries_data &d, const EntryParts &e, const 
         forget_stored();
         return false;
     }
-    std::string temp = ".new." + file.substr(0, 9);
+    TempBeside temp(".new." + file.substr(0, 9));
     if (d.contents == Contents::rcs_diff) {
         if (size.compressed)
             error(1, 0, "server error: gzip invalid with RCS change text");
@@ -235,19 +249,18 @@ bool receive_file_data(const update_entries_data &d, const EntryParts &e, const 
         failed = !apply_rcs_diff(file, temp, short_pathname, diff, binary);
     } else {
         bool written = size.compressed ? write_compressed(temp, size.size)
-                                       : write_plain(temp, size.size, binary);
+                                       : write_plain(temp, size.size);
         if (!written)
             return false;
         print_updated_fname('U');
         if (d.contents == Contents::patch) {
-            unlink(temp.c_str());
+            temp.remove();
             failed = true;
         } else {
+            check_received_checksum(temp, short_pathname);
             install_file(temp, file, binary);
         }
     }
-    if (!failed && d.contents == Contents::update)
-        check_file_checksum(file, short_pathname);
     if (!failed) {
         if (int err = change_mode(file.c_str(), mode, true))
             error(0, err, "cannot change mode of %s", short_pathname);
@@ -361,8 +374,7 @@ void handle_rcs_diff(std::string_view p) {
 void handle_copy_file(std::string_view p) {
     call_in_directory(std::string(p), [](List *, const std::string &, const std::string &file) {
         std::string newname = read_line();
-        if (newname.empty() || newname.find('/') != std::string::npos || newname == "." ||
-            newname == ".." || newname == "JOL")
+        if (!safe_file_name(newname))
             error(1, 0, "protocol error: Copy-file tried to specify directory");
         if (unlink(newname.c_str()) != 0 && errno != ENOENT)
             error(0, errno, "unable to remove %s", newname);
@@ -396,7 +408,7 @@ void handle_set_static_directory(std::string_view p) {
         FILE *fp = std::fopen("JOL/Entries.Static", "w+");
         if (!fp || std::fclose(fp) == EOF)
             error(1, errno, "cannot close %s", "JOL/Entries.Static");
-    });
+    }, ResponseTarget::directory);
 }
 
 void handle_clear_static_directory(std::string_view p) {
@@ -408,7 +420,7 @@ void handle_clear_static_directory(std::string_view p) {
     call_in_directory(path, [](List *, const std::string &, const std::string &) {
         if (unlink("JOL/Entries.Static") != 0 && errno != ENOENT)
             error(1, errno, "cannot remove file %s", "JOL/Entries.Static");
-    });
+    }, ResponseTarget::directory);
 }
 
 void handle_set_sticky(std::string_view p) {
@@ -429,7 +441,7 @@ void handle_set_sticky(std::string_view p) {
             error(1, errno, "writing %s", "JOL/Tag");
         if (std::fclose(fp) == EOF)
             error(1, errno, "closing %s", "JOL/Tag");
-    });
+    }, ResponseTarget::directory);
 }
 
 void handle_clear_sticky(std::string_view p) {
@@ -441,7 +453,7 @@ void handle_clear_sticky(std::string_view p) {
     call_in_directory(path, [](List *, const std::string &, const std::string &) {
         if (unlink("JOL/Tag") != 0 && errno != ENOENT)
             error(1, errno, "cannot remove %s", "JOL/Tag");
-    });
+    }, ResponseTarget::directory);
 }
 
 void handle_template(std::string_view p) {
@@ -455,7 +467,7 @@ void handle_template(std::string_view p) {
             error(1, errno, "cannot write %s", "<JOL/Template file>");
         if (std::fclose(fp) == EOF)
             error(1, errno, "cannot close %s", "<JOL/Template file>");
-    });
+    }, ResponseTarget::directory);
 }
 
 void handle_notified(std::string_view p) {

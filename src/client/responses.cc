@@ -15,6 +15,7 @@
 #include "src/client/client_state.h"
 #include "src/client/response_files.h"
 #include "src/client/response_state.h"
+#include "src/client/server_paths.h"
 #include "src/protocol/protocol_size.h"
 #include "src/protocol/protocol_tables.h"
 #include "src/wc/wrapper.h"
@@ -182,6 +183,8 @@ void handle_mt(std::string_view arg) {
 }
 
 void handle_prog(std::string_view arg, std::vector<SavedProg> &progs) {
+    // The program is written into the directory's JOL/ at the end.
+    check_server_directory(arg, false);
     std::string prog = read_line();
     if (command_name != "export")
         progs.insert(progs.begin(), SavedProg{prog, std::string(arg)});
@@ -194,7 +197,12 @@ void handle_set_update_prog(std::string_view arg) {
     handle_prog(arg, client_response_state.update_progs);
 }
 
-void handle_module_expansion(std::string_view arg) { modules_vector.emplace_back(arg); }
+// The client sends the working files it finds under each expansion, so
+// none may name a place outside the working tree.
+void handle_module_expansion(std::string_view arg) {
+    check_server_directory(arg, false);
+    modules_vector.emplace_back(arg);
+}
 
 void handle_wrapper_rcs_option(std::string_view arg) {
     size_t sp = arg.find(' ');

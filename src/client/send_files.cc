@@ -16,6 +16,7 @@
 #include "src/base/root.h"
 #include "src/client/client.h"
 #include "src/client/client_state.h"
+#include "src/client/temp_beside.h"
 #include "src/protocol/file_modes.h"
 #include "src/protocol/gzip_file.h"
 #include "src/wc/entries.h"
@@ -50,16 +51,19 @@ void send_modified(const std::string &file, const std::string &fullname, const V
     if (stat(file.c_str(), &sb) != 0)
         error(1, errno, "reading %s", fullname);
     const bool binary = vers && vers->options == "-kb";
-    std::string temp = conversion_temp_name(file.c_str());
-    convert_file(file.c_str(), O_RDONLY, temp.c_str(),
+    TempBeside temp(conversion_temp_name(file.c_str()));
+    if (!temp.ok())
+        error(1, temp.error_number(), "cannot write %s", temp.name());
+    temp.close_fd();
+    convert_file(file.c_str(), O_RDONLY, temp.name().c_str(),
                  O_WRONLY | O_CREAT | O_TRUNC | mac_repository_form, binary ? 1 : 0);
     std::string contents;
     int err = 0;
-    if (!read_whole_file(temp.c_str(), contents, err))
+    if (!read_whole_file(temp.name().c_str(), contents, err))
         error(1, err, "reading %s", fullname);
     std::string head = "Modified " + file + "\n" + mode_to_string(sb.st_mode) + "\n";
     if (file_gzip_level && contents.size() > 100) {
-        int fd = open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+        int fd = open(temp.name().c_str(), O_RDONLY | O_CLOEXEC);
         std::string gz;
         if (fd < 0 || read_and_gzip(fd, fullname.c_str(), gz, file_gzip_level) != 0)
             error(1, 0, "aborting due to compression error");
@@ -70,8 +74,8 @@ void send_modified(const std::string &file, const std::string &fullname, const V
         send_to_server(head + std::to_string(contents.size()) + "\n");
         send_to_server(contents);
     }
-    if (unlink(temp.c_str()) != 0)
-        error(0, errno, "warning: can't remove temp file %s", temp);
+    if (int rm = temp.remove())
+        error(0, rm, "warning: can't remove temp file %s", temp.name());
 }
 
 std::string entry_request(const std::string &name, const Vers_TS &vers) {

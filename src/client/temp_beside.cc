@@ -1,0 +1,75 @@
+// Exclusive creation of the client's temporary files, and their removal
+// when the client stops on a fatal error.
+#include "src/client/temp_beside.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+#include "src/base/error.h"
+#include "src/base/file_ops.h"
+
+namespace {
+
+std::vector<std::string> &pending() {
+    static std::vector<std::string> files;
+    return files;
+}
+
+void remove_pending() {
+    for (const std::string &f : pending())
+        unlink(f.c_str());
+    pending().clear();
+}
+
+void forget(const std::string &path) {
+    auto &v = pending();
+    v.erase(std::remove(v.begin(), v.end(), path), v.end());
+}
+
+}  // namespace
+
+TempBeside::TempBeside(const std::string &wanted) : name_(wanted) {
+    register_cleanup(CleanupStage::temp_files, remove_pending);
+    fd_ = open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0 && errno == EEXIST) {
+        std::string templ = wanted + ".XXXXXX";
+        fd_ = mkostemp(templ.data(), O_CLOEXEC);
+        if (fd_ >= 0)
+            name_ = templ;
+    }
+    if (fd_ < 0) {
+        err_ = errno;
+        return;
+    }
+    created_ = true;
+    std::optional<std::string> cwd = xgetwd();
+    absolute_ = cwd && name_[0] != '/' ? *cwd + "/" + name_ : name_;
+    pending().push_back(absolute_);
+}
+
+TempBeside::~TempBeside() {
+    close_fd();
+    remove();
+}
+
+int TempBeside::close_fd() {
+    if (fd_ < 0)
+        return 0;
+    int r = close(fd_);
+    fd_ = -1;
+    return r == 0 ? 0 : errno;
+}
+
+int TempBeside::remove() {
+    if (!created_)
+        return 0;
+    created_ = false;
+    forget(absolute_);
+    if (unlink(absolute_.c_str()) != 0 && errno != ENOENT)
+        return errno;
+    return 0;
+}
