@@ -24,24 +24,34 @@ void trace_conversion(const char *what, const char *from, const char *to) {
         jol_outerr(std::string(server_active ? "S" : " ") + "-> " + what + "(" + from + ", " + to + ")\n");
 }
 
-int encode_resource_file(const char *infile, const char *outfile, int &binary) {
+// How a working file goes into repository form: eEncodeDefault for a
+// plain copy (with `binary` set when its type asks for one), else
+// eEncodeHQX or eEncodeAppleSingle.
+encodingPolicy encoding_for(const char *infile, int &binary) {
     const mac_platform::FinderInfo info = mac_platform::get_finder_info(infile);
     const OSType type = info.type();
     if (type == fourcc("TEXT") || type == 0)
-        return 0;
+        return eEncodeDefault;
     encodingPolicy policy;
     determineEncodingPolicy(type, policy);
     if (policy == eEncodePlainBinary) {
         binary = 1;
-        return 0;
+        return eEncodeDefault;
     }
     if (policy == eEncodeDefault) {
         if (mac_platform::get_resource_fork(infile).empty()) {
             binary = 1;
-            return 0;
+            return eEncodeDefault;
         }
         getDefaultEncodingPolicy(policy);
     }
+    return policy;
+}
+
+int encode_resource_file(const char *infile, const char *outfile, int &binary) {
+    const encodingPolicy policy = encoding_for(infile, binary);
+    if (policy == eEncodeDefault)
+        return 0;
     if (policy == eEncodeHQX) {
         trace_conversion("HQXEncode", infile, outfile);
         if (HQXEncode(infile, outfile) != 0)
@@ -54,9 +64,10 @@ int encode_resource_file(const char *infile, const char *outfile, int &binary) {
     return 1;
 }
 
-int decode_resource_file(const char *infile, const char *outfile, int binary) {
-    if (!binary)
-        return 0;
+enum class Packed { none, binhex, applesingle };
+
+// The packing a file in repository form starts with.
+Packed packing_of(const char *infile) {
     FILE *fp = std::fopen(infile, "rb");
     if (!fp)
         error(1, 0, "Cannot open %s (%s %d)", infile, "convert_hqx_file", 3);
@@ -64,14 +75,25 @@ int decode_resource_file(const char *infile, const char *outfile, int binary) {
     size_t got = std::fread(start, 1, sizeof start, fp);
     std::fclose(fp);
     const std::string_view head(start, got);
-    if (head.starts_with(binhex::header_line)) {
+    const char as_magic[4] = {0x00, 0x05, 0x16, 0x00};
+    if (head.starts_with(binhex::header_line))
+        return Packed::binhex;
+    if (head.starts_with(std::string_view(as_magic, 4)))
+        return Packed::applesingle;
+    return Packed::none;
+}
+
+int decode_resource_file(const char *infile, const char *outfile, int binary) {
+    if (!binary)
+        return 0;
+    const Packed packed = packing_of(infile);
+    if (packed == Packed::binhex) {
         trace_conversion("HQXDecode", infile, outfile);
         if (HQXDecode(infile, outfile) != 0)
             error(1, 0, "Internal error: %s, %d", "convert_hqx_file", 4);
         return 1;
     }
-    const char as_magic[4] = {0x00, 0x05, 0x16, 0x00};
-    if (head.starts_with(std::string_view(as_magic, 4))) {
+    if (packed == Packed::applesingle) {
         trace_conversion("decodeAppleSingle", infile, outfile);
         if (decodeAppleSingle(infile, outfile, applesingle::converter_entries) != 0)
             error(1, 0, "Internal error: %s, %d", "convert_hqx_file", 5);
@@ -134,6 +156,19 @@ void convert_file(const char *infile, int inflags, const char *outfile, int outf
     plain_copy(infile, decoding, outfile, binary);
     if (decoding && (binary || settings.ic_on_txt))
         set_file_type(outfile, !quiet);
+}
+
+bool conversion_is_plain_copy(const char *infile, int inflags, int binary) {
+    const MacSettings &settings = mac_settings();
+    const bool decoding = inflags & mac_repository_form;
+    if (decoding) {
+        // A received binary or typed text file gets a type from its name.
+        if (binary || settings.ic_on_txt)
+            return false;
+    } else if (encoding_for(infile, binary) != eEncodeDefault) {
+        return false;
+    }
+    return binary || (!convert_iso(decoding, settings.iso8859) && !settings.maclf);
 }
 
 void set_file_type(const char *file, int warn) {

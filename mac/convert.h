@@ -19,6 +19,11 @@ inline constexpr int mac_repository_form = 0x8000;
 // Failures are fatal.
 void convert_file(const char *infile, int inflags, const char *outfile, int outflags, int binary);
 
+// Whether convert_file would copy `infile` byte for byte and do nothing
+// else (no fork to pack or unpack, no character or line-end mapping, no
+// type to give), so that a caller may use or move the file itself.
+bool conversion_is_plain_copy(const char *infile, int inflags, int binary);
+
 // The resource-aware part of convert_file: returns 1 when it produced
 // `outfile` itself, 0 when the caller must copy; may set `binary`.
 int convert_hqx_file(const char *infile, int inflags, const char *outfile, int outflags,

@@ -186,6 +186,14 @@ void check_received_checksum(TempBeside &temp, const std::string &short_pathname
 
 // The working file from the temporary one the data went into.
 void install_file(TempBeside &temp, const std::string &file, bool binary) {
+    // Most files need no conversion: the temporary file becomes the
+    // working file, without a second copy.
+    if (conversion_is_plain_copy(temp.name().c_str(), O_RDONLY | mac_repository_form,
+                                 binary ? 1 : 0)) {
+        if (int err = temp.rename_to(file))
+            error(1, err, "cannot rename %s to %s", temp.name(), file);
+        return;
+    }
     convert_file(temp.name().c_str(), O_RDONLY | mac_repository_form, file.c_str(),
                  O_WRONLY | O_CREAT | O_TRUNC, binary ? 1 : 0);
     if (int err = temp.remove())

@@ -2,6 +2,7 @@
 // modified contents, questionable files), and module expansion for
 // checkout and export.
 #include <cerrno>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,19 +52,26 @@ void send_modified(const std::string &file, const std::string &fullname, const V
     if (stat(file.c_str(), &sb) != 0)
         error(1, errno, "reading %s", fullname);
     const bool binary = vers && vers->options == "-kb";
-    TempBeside temp(conversion_temp_name(file.c_str()));
-    if (!temp.ok())
-        error(1, temp.error_number(), "cannot write %s", temp.name());
-    temp.close_fd();
-    convert_file(file.c_str(), O_RDONLY, temp.name().c_str(),
-                 O_WRONLY | O_CREAT | O_TRUNC | mac_repository_form, binary ? 1 : 0);
+    // A file that needs no conversion is sent as it is; the others go
+    // through their repository form in a temporary file.
+    std::optional<TempBeside> temp;
+    std::string source = file;
+    if (!conversion_is_plain_copy(file.c_str(), O_RDONLY, binary ? 1 : 0)) {
+        temp.emplace(conversion_temp_name(file.c_str()));
+        if (!temp->ok())
+            error(1, temp->error_number(), "cannot write %s", temp->name());
+        temp->close_fd();
+        convert_file(file.c_str(), O_RDONLY, temp->name().c_str(),
+                     O_WRONLY | O_CREAT | O_TRUNC | mac_repository_form, binary ? 1 : 0);
+        source = temp->name();
+    }
     std::string contents;
     int err = 0;
-    if (!read_whole_file(temp.name().c_str(), contents, err))
+    if (!read_whole_file(source.c_str(), contents, err))
         error(1, err, "reading %s", fullname);
     std::string head = "Modified " + file + "\n" + mode_to_string(sb.st_mode) + "\n";
     if (file_gzip_level && contents.size() > 100) {
-        int fd = open(temp.name().c_str(), O_RDONLY | O_CLOEXEC);
+        int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
         std::string gz;
         if (fd < 0 || read_and_gzip(fd, fullname.c_str(), gz, file_gzip_level) != 0)
             error(1, 0, "aborting due to compression error");
@@ -74,8 +82,9 @@ void send_modified(const std::string &file, const std::string &fullname, const V
         send_to_server(head + std::to_string(contents.size()) + "\n");
         send_to_server(contents);
     }
-    if (int rm = temp.remove())
-        error(0, rm, "warning: can't remove temp file %s", temp.name());
+    if (temp)
+        if (int rm = temp->remove())
+            error(0, rm, "warning: can't remove temp file %s", temp->name());
 }
 
 std::string entry_request(const std::string &name, const Vers_TS &vers) {

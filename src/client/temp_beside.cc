@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
@@ -71,5 +72,14 @@ int TempBeside::remove() {
     forget(absolute_);
     if (unlink(absolute_.c_str()) != 0 && errno != ENOENT)
         return errno;
+    return 0;
+}
+
+int TempBeside::rename_to(const std::string &path) {
+    close_fd();
+    if (rename(name_.c_str(), path.c_str()) != 0)
+        return errno;
+    created_ = false;
+    forget(absolute_);
     return 0;
 }

@@ -25,6 +25,9 @@ class TempBeside {
     int close_fd();
     // Removes the file; 0 or an errno value.
     int remove();
+    // Moves the file to `path`, replacing what is there, after which it is
+    // no longer this object's; 0 or an errno value.
+    int rename_to(const std::string &path);
 
   private:
     std::string name_;
