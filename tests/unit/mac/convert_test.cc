@@ -205,3 +205,39 @@ TEST_P(Convert, OutputModeAndTemporaryName) {
     EXPECT_EQ(conversion_temp_name("averylongname.c"), "averylong.JOLBFCTMP");
     EXPECT_EQ(conversion_temp_name("a.c"), "a.c.JOLBFCTMP");
 }
+
+// conversion_is_plain_copy must agree with what convert_file does: when it
+// says "plain", the conversion's output equals its input, byte for byte.
+TEST_P(Convert, PlainCopyPredictionMatchesTheConversion) {
+    const std::string text = "one\rtwo\n\x8E";
+    write_bytes(dir / "plain", text);
+    auto predicted_plain_send = [&](const std::string &f, int binary) {
+        return conversion_is_plain_copy(f.c_str(), 0, binary);
+    };
+    EXPECT_TRUE(predicted_plain_send(dir / "plain", 0));
+    EXPECT_EQ(send(dir / "plain"), text);
+
+    set("JOL_MACLF", "");
+    EXPECT_FALSE(predicted_plain_send(dir / "plain", 0)) << "line ends are mapped";
+    EXPECT_NE(send(dir / "plain"), text);
+    EXPECT_TRUE(predicted_plain_send(dir / "plain", 1)) << "binary files keep their bytes";
+    unsetenv("JOL_MACLF");
+    mac_settings_reset();
+    set("ISO8859", "1");
+    EXPECT_FALSE(predicted_plain_send(dir / "plain", 0)) << "characters are mapped";
+    unsetenv("ISO8859");
+    mac_settings_reset();
+
+    // Received: plain text moves as it is; a binary file gets a type.
+    EXPECT_TRUE(conversion_is_plain_copy((dir / "plain").c_str(), mac_repository_form, 0));
+    EXPECT_FALSE(conversion_is_plain_copy((dir / "plain").c_str(), mac_repository_form, 1));
+
+    if (make_mac_file(dir / "app", "data", "APPL", "abcd", 0, "rsrc")) {
+        EXPECT_FALSE(predicted_plain_send(dir / "app", 0)) << "a fork is packed";
+        EXPECT_TRUE(make_mac_file(dir / "photo", "\xFF\xD8", "JPEG", "prvw", 0, ""));
+        EXPECT_TRUE(predicted_plain_send(dir / "photo", 0)) << "typed, no fork: bytes as they are";
+        EXPECT_EQ(send(dir / "photo"), "\xFF\xD8");
+    } else {
+        ASSERT_FALSE(dir.attributes());
+    }
+}
