@@ -2,7 +2,6 @@
 // signal in the middle of a conversion removes them too.
 #include "mac/temp_output.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -11,26 +10,11 @@
 
 #include "src/base/error.h"
 #include "src/base/file_ops.h"
+#include "src/base/temp_registry.h"
 
 namespace mac_io {
 
 namespace {
-
-std::vector<std::string> &pending() {
-    static std::vector<std::string> files;
-    return files;
-}
-
-void remove_pending() {
-    for (const std::string &f : pending())
-        unlink(f.c_str());
-    pending().clear();
-}
-
-void forget(const std::string &path) {
-    auto &v = pending();
-    v.erase(std::remove(v.begin(), v.end(), path), v.end());
-}
 
 mode_t current_umask() {
     mode_t m = umask(0);
@@ -46,14 +30,13 @@ TempOutput::TempOutput(std::string final_path) : final_(std::move(final_path)) {
     std::string templ = dir + ".#jolconv.XXXXXX";
     std::vector<char> name(templ.begin(), templ.end());
     name.push_back('\0');
-    register_cleanup(CleanupStage::temp_files, remove_pending);
     int fd = mkstemp(name.data());
     if (fd < 0) {
         err_ = errno;
         return;
     }
     temp_ = name.data();
-    pending().push_back(temp_);
+    remember_temp_file(temp_);
     // An existing output keeps the owner-only mode the caller resets after
     // the conversion; a new one gets the usual creation mode.
     struct stat sb;
@@ -76,7 +59,7 @@ void TempOutput::discard() {
     }
     if (!temp_.empty()) {
         unlink(temp_.c_str());
-        forget(temp_);
+        forget_temp_file(temp_);
         temp_.clear();
     }
 }
@@ -98,7 +81,7 @@ int TempOutput::commit() {
         discard();
         return err_ = err;
     }
-    forget(temp_);
+    forget_temp_file(temp_);
     temp_.clear();
     return 0;
 }

@@ -2,39 +2,17 @@
 // when the client stops on a fatal error.
 #include "src/client/temp_beside.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
-#include <vector>
 
 #include "src/base/error.h"
 #include "src/base/file_ops.h"
-
-namespace {
-
-std::vector<std::string> &pending() {
-    static std::vector<std::string> files;
-    return files;
-}
-
-void remove_pending() {
-    for (const std::string &f : pending())
-        unlink(f.c_str());
-    pending().clear();
-}
-
-void forget(const std::string &path) {
-    auto &v = pending();
-    v.erase(std::remove(v.begin(), v.end(), path), v.end());
-}
-
-}  // namespace
+#include "src/base/temp_registry.h"
 
 TempBeside::TempBeside(const std::string &wanted) : name_(wanted) {
-    register_cleanup(CleanupStage::temp_files, remove_pending);
     fd_ = open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ < 0 && errno == EEXIST) {
         std::string templ = wanted + ".XXXXXX";
@@ -49,7 +27,7 @@ TempBeside::TempBeside(const std::string &wanted) : name_(wanted) {
     created_ = true;
     std::optional<std::string> cwd = xgetwd();
     absolute_ = cwd && name_[0] != '/' ? *cwd + "/" + name_ : name_;
-    pending().push_back(absolute_);
+    remember_temp_file(absolute_);
 }
 
 TempBeside::~TempBeside() {
@@ -69,7 +47,7 @@ int TempBeside::remove() {
     if (!created_)
         return 0;
     created_ = false;
-    forget(absolute_);
+    forget_temp_file(absolute_);
     if (unlink(absolute_.c_str()) != 0 && errno != ENOENT)
         return errno;
     return 0;
@@ -80,6 +58,6 @@ int TempBeside::rename_to(const std::string &path) {
     if (rename(name_.c_str(), path.c_str()) != 0)
         return errno;
     created_ = false;
-    forget(absolute_);
+    forget_temp_file(absolute_);
     return 0;
 }
