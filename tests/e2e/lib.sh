@@ -15,6 +15,13 @@
 #                        something listens on it
 #   remote               true when the suite runs against a :fork: root
 #   skip_remote REASON   ends a script that cannot apply remotely (status 77)
+#   served CMD           the command name in messages of the repository side
+#                        of CMD: CMD locally, "server" over a connection
+#   as_root PATH         the root string a command reports for PATH
+#   $ERROR_TAIL          what follows the last message of a failed command
+#                        that the server ran: its empty "error" line
+#   $FETCHED             update's letter for a file brought up to date: U,
+#                        or P when a server sends the change as a patch
 # With JOL_TEST_ROOT=fork, $JOL is fork_root.sh, which reaches every
 # repository the scripts name through a :fork: root.
 set -u
@@ -81,9 +88,15 @@ skip_remote() {
     exit 77
 }
 
+served() { if remote; then echo server; else echo "$1"; fi; }
+as_root() { if remote; then echo ":fork:$1"; else echo "$1"; fi; }
+ERROR_TAIL=
+FETCHED=U
 if remote; then
     export JOL_FORK_REAL=$JOL
     JOL=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/fork_root.sh
+    ERROR_TAIL=$'\n'
+    FETCHED=P
 fi
 
 tests_run=0

@@ -14,7 +14,10 @@ mkdir sub sub/deep empty
 printf 'top\n' >top.txt
 printf 'one\ntwo\nthree\n' >sub/s.txt
 printf 'deep\n' >sub/deep/d.txt
-jol -Q add top.txt sub sub/s.txt sub/deep sub/deep/d.txt empty
+# Directories first: a client walks a directory named as an argument whole,
+# so files named beside it must already have a directory that is known.
+jol -Q add sub sub/deep empty
+jol -Q add top.txt sub/s.txt sub/deep/d.txt
 jol -Q commit -m first
 expect_status 0
 jol -Q tag first

@@ -15,7 +15,8 @@ mkdir sub subway
 echo a >a.c
 echo s >sub/s.c
 echo w >subway/w.c
-jol -Q add a.c sub subway sub/s.c subway/w.c
+jol -Q add sub subway
+jol -Q add a.c sub/s.c subway/w.c
 jol -Q commit -m first
 expect_status 0
 cd "$SCRATCH"
