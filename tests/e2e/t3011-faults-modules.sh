@@ -107,7 +107,7 @@ mkdir excl
 cd excl
 jol checkout '!proj/sub' proj
 expect_status 0
-expect_stderr_has "jol checkout: Ignoring proj/sub"
+expect_stderr_has "jol $(served checkout): Ignoring proj/sub"
 check "excluded directory left out" test ! -e proj/sub/s.c
 check "similar name kept" test -f proj/subway/w.c
 finish
