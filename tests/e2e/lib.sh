@@ -84,7 +84,7 @@ cd "$SCRATCH" || exit 1
 remote() { [ "${JOL_TEST_ROOT:-}" = fork ]; }
 
 skip_remote() {
-    echo "$TEST_NAME: skipped over :fork:: $*"
+    echo "$TEST_NAME: skipped over :fork: ($*)"
     exit 77
 }
 

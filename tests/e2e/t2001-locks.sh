@@ -23,8 +23,8 @@ expect_stderr_has "obtained lock in $REPO/proj"
 wait
 check "no lock left after the wait" test -z "$(locks)"
 if remote; then
-    echo "$TEST_NAME: locks of a killed commit not tested over :fork:: signals to" \
-        "the client do not reach the server's command, which holds the locks"
+    echo "$TEST_NAME: locks of a killed commit not tested over :fork: (signals to" \
+        "the client do not reach the server's command, which holds the locks)"
     finish
 fi
 
