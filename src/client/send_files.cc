@@ -234,8 +234,10 @@ void client_expand_modules(int argc, char **argv, int local) {
         send_arg(a);
     send_a_repository("", JOLroot_directory.c_str(), "");
     send_to_server("expand-modules\n");
+    // Without the expansion the rest of the request would name modules the
+    // server has already refused.
     if (get_server_responses() != 0)
-        error(0, 0, "cannot expand modules");
+        error(1, 0, "cannot expand modules");
     last_repos.reset();
     last_update_dir.reset();
 }

@@ -92,7 +92,8 @@ Vers_TS *Version_TS(const file_info *finfo, const char *options, const char *tag
     if (given) {
         vers->tag = tag && *tag ? opt_str(tag) : std::nullopt;
         vers->date = date && *date ? opt_str(date) : std::nullopt;
-    } else if (!entdata && !aflag && sdtp) {
+    } else if (!vers->entdata && !aflag && sdtp) {
+        // A server's "D" entry (modified, no entry sent) is no entry here.
         vers->tag = sdtp->tag;
         vers->date = sdtp->date;
         vers->nonbranch = sdtp->nonbranch;

@@ -13,6 +13,17 @@
 #   finish               report and exit (non-zero when anything failed)
 #   free_port / wait_port PORT   a free TCP port on loopback / wait until
 #                        something listens on it
+#   remote               true when the suite runs against a :fork: root
+#   skip_remote REASON   ends a script that cannot apply remotely (status 77)
+#   served CMD           the command name in messages of the repository side
+#                        of CMD: CMD locally, "server" over a connection
+#   as_root PATH         the root string a command reports for PATH
+#   $ERROR_TAIL          what follows the last message of a failed command
+#                        that the server ran: its empty "error" line
+#   $FETCHED             update's letter for a file brought up to date: U,
+#                        or P when a server sends the change as a patch
+# With JOL_TEST_ROOT=fork, $JOL is fork_root.sh, which reaches every
+# repository the scripts name through a :fork: root.
 set -u
 
 : "${JOL:?JOL must name the jol executable}"
@@ -33,7 +44,8 @@ if [ "$(id -u)" -eq 0 ] && [ -z "${JOL_AS_ROOT:-}" ]; then
     script=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
     if as_test_user test -r "$script" -a -x "$JOL"; then
         exec setpriv --reuid="$JOL_TEST_USER" --regid="$JOL_TEST_USER" --init-groups \
-            env JOL="$JOL" JOL_BUILD="${JOL_BUILD:-}" bash "$script" "$@"
+            env JOL="$JOL" JOL_BUILD="${JOL_BUILD:-}" JOL_TEST_ROOT="${JOL_TEST_ROOT:-}" \
+            bash "$script" "$@"
     fi
     # The checkout or the build lies where the test user cannot go (a
     # clone in root's home): run from a readable copy of the scripts, the
@@ -51,7 +63,7 @@ if [ "$(id -u)" -eq 0 ] && [ -z "${JOL_AS_ROOT:-}" ]; then
     done
     chmod -R a+rX "$stage"
     as_test_user env JOL="$stage/build/jol" JOL_BUILD="$stage/build" \
-        bash "$stage/tests/e2e/$(basename "$script")" "$@"
+        JOL_TEST_ROOT="${JOL_TEST_ROOT:-}" bash "$stage/tests/e2e/$(basename "$script")" "$@"
     rc=$?
     rm -rf "$stage"
     exit $rc
@@ -68,6 +80,24 @@ mkdir -p "$TMPDIR"
 OUT="$SCRATCH/.out"
 ERR="$SCRATCH/.err"
 cd "$SCRATCH" || exit 1
+
+remote() { [ "${JOL_TEST_ROOT:-}" = fork ]; }
+
+skip_remote() {
+    echo "$TEST_NAME: skipped over :fork: ($*)"
+    exit 77
+}
+
+served() { if remote; then echo server; else echo "$1"; fi; }
+as_root() { if remote; then echo ":fork:$1"; else echo "$1"; fi; }
+ERROR_TAIL=
+FETCHED=U
+if remote; then
+    export JOL_FORK_REAL=$JOL
+    JOL=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/fork_root.sh
+    ERROR_TAIL=$'\n'
+    FETCHED=P
+fi
 
 tests_run=0
 tests_failed=0

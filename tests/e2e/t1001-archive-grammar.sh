@@ -121,7 +121,11 @@ check "grammar checker saw the archives" grep -q "archives checked, 0 bad" "$OUT
 # The layout of a known archive, byte for byte in its first lines.
 check "administrative section layout" sh -c "head -c 200 '$REPO/proj/bin.dat,v' | grep -q \"^expand	@b@;\$\""
 check "log with @ doubled" grep -qF 'first @@ commit' "$REPO/proj/text.txt,v"
-check "description with @ doubled" grep -qxF "@description with @@ and @@@@ in it" "$REPO/proj/text.txt,v"
+# add -m leaves the description beside the entry; no request carries it
+# to the server, so a client's commit makes the archive without it.
+if ! remote; then
+    check "description with @ doubled" grep -qxF "@description with @@ and @@@@ in it" "$REPO/proj/text.txt,v"
+fi
 
 # Every saved revision, through jol and through the checker's rebuild.
 revs=0

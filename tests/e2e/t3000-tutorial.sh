@@ -62,12 +62,12 @@ printf 'Say hello.\nThen say goodbye.\n' >README
 jol -Q commit -m "Explain the plan"
 
 # 7. Back in the first copy, update brings the colleague's change in
-#    (U: fetched) while local edits stay (M: merged or modified).
+#    (U: fetched; P from a server: patched) while local edits stay (M: merged or modified).
 cd "$SCRATCH/hello"
 printf '/* greeting */\n' >>hello.c
 jol update
 expect_status 0
-expect_stdout_has "U README"
+expect_stdout_has "$FETCHED README"
 expect_stdout_has "M hello.c"
 jol -Q commit -m "Comment the greeting"
 

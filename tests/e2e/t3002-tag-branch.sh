@@ -36,9 +36,9 @@ expect_stdout <<'E'
 T a.txt
 T b.txt
 E
-expect_stderr <<'E'
-jol tag: Tagging .
-jol tag: Tagging sub
+expect_stderr <<E
+jol $(served tag): Tagging .
+jol $(served tag): Tagging sub
 E
 check "REL1 on a.txt" has_symbol "$A" REL1:1.1
 check "REL1 on b.txt" has_symbol "$B" REL1:1.1
@@ -52,7 +52,7 @@ echo new >new.txt
 jol -Q add new.txt
 jol tag -F NEWT
 expect_status 0
-expect_stderr_has "jol tag: couldn't tag added but un-commited file \`new.txt'"
+expect_stderr_has "jol $(served tag): couldn't tag added but un-commited file \`new.txt'"
 check "NEWT on a.txt" has_symbol "$A" NEWT:1.1
 jol -Q remove -f new.txt
 
@@ -104,8 +104,8 @@ expect_status 0
 expect_stdout <<'E'
 D b.txt
 E
-expect_stderr <<'E'
-jol tag: Untagging sub
+expect_stderr <<E
+jol $(served tag): Untagging sub
 E
 check "NEWT gone from b.txt" lacks_tag "$B" NEWT
 check "NEWT kept on a.txt" has_symbol "$A" NEWT:1.1
@@ -116,8 +116,8 @@ expect_stdout </dev/null
 echo dirty >>a.txt
 jol -q tag -c CHK
 expect_status 1
-expect_stderr_has "jol tag: a.txt is locally modified"
-expect_stderr_has "jol [tag aborted]: correct the above errors first!"
+expect_stderr_has "jol $(served tag): a.txt is locally modified"
+expect_stderr_has "jol [$(served tag) aborted]: correct the above errors first!"
 check "CHK nowhere" sh -c "! grep -q CHK '$A' '$B'"
 rm a.txt
 jol -Q update a.txt
@@ -149,9 +149,9 @@ jol -Q commit -m third
 expect_status 0
 jol rtag -r REL1 RREL proj
 expect_status 0
-expect_stderr <<'E'
-jol rtag: Tagging proj
-jol rtag: Tagging proj/sub
+expect_stderr <<E
+jol $(served rtag): Tagging proj
+jol $(served rtag): Tagging proj/sub
 E
 expect_stdout </dev/null
 check "rtag -r follows REL1 on a.txt" has_symbol "$A" RREL:1.2
@@ -189,9 +189,9 @@ done
 
 jol rtag IGN '!proj/sub' proj
 expect_status 0
-expect_stderr <<'E'
-jol rtag: Tagging proj
-jol rtag: Ignoring proj/sub
+expect_stderr <<E
+jol $(served rtag): Tagging proj
+jol $(served rtag): Ignoring proj/sub
 E
 check "ignored directory untouched" lacks_tag "$B" IGN
 check "history records of rtag" sh -c "grep -q '^T.*|DTAG|proj\$' '$REPO/JOLROOT/history' && grep -q '^T.*|D|RREL|proj\$' '$REPO/JOLROOT/history'"
@@ -239,7 +239,7 @@ expect_status 0
 cd proj
 jol -q tag BADTAG
 expect_status 1
-expect_stderr_has "jol tag: Pre-tag check failed"
+expect_stderr_has "jol $(served tag): Pre-tag check failed"
 expect_stderr_has "correct the above errors first!"
 check "refused tag nowhere" sh -c "! grep -q BADTAG '$A' '$B'"
 jol -q tag GOOD
@@ -252,7 +252,7 @@ jol -q tag -d GOOD a.txt
 check "filter args (del)" grep -qx "GOOD del $REPO/proj a.txt 1.2" "$SCRATCH/pretag.log"
 jol -q rtag BADR proj
 expect_status 1
-expect_stderr_has "jol rtag: Pre-tag check failed"
+expect_stderr_has "jol $(served rtag): Pre-tag check failed"
 check "refused rtag nowhere" sh -c "! grep -q BADR '$A' '$B'"
 cd "$SCRATCH"
 sed -i '/pretag/d' JOLROOT/taginfo

@@ -14,6 +14,13 @@ expect_status 0
 
 # Entry time stamps differ from run to run: blank them out.
 stamps() { sed -E 's/\t[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9:]{8} [0-9]{4}$/\tSTAMP/' "$OUT"; }
+# entry_stamp FILE: the working revision's time stamp column; a server
+# shows none (its entries' time stamps are not the client's).
+entry_stamp() {
+    remote || printf '\t%s' "$(grep "^/$1/" JOL/Entries | cut -d/ -f4)"
+}
+STAMP=$'\tSTAMP'
+remote && STAMP=
 
 printf 'a\nB\nc\n' >f.txt
 jol status f.txt g.txt
@@ -23,7 +30,7 @@ OUT=$SCRATCH/status.out expect_stdout <<EOF
 ===================================================================
 File: f.txt            	Status: Locally Modified
 
-   Working revision:	1.1	STAMP
+   Working revision:	1.1$STAMP
    Repository revision:	1.1	$REPO/proj/f.txt,v
    Sticky Tag:		(none)
    Sticky Date:		(none)
@@ -32,7 +39,7 @@ File: f.txt            	Status: Locally Modified
 ===================================================================
 File: g.txt            	Status: Up-to-date
 
-   Working revision:	1.1	STAMP
+   Working revision:	1.1$STAMP
    Repository revision:	1.1	$REPO/proj/g.txt,v
    Sticky Tag:		(none)
    Sticky Date:		(none)
@@ -47,7 +54,7 @@ OUT=$SCRATCH/status.out expect_stdout <<EOF
 ===================================================================
 File: g.txt            	Status: Up-to-date
 
-   Working revision:	1.1	STAMP
+   Working revision:	1.1$STAMP
    Repository revision:	1.1	$REPO/proj/g.txt,v
 
    Existing Tags:
@@ -74,13 +81,13 @@ File: h.txt            	Status: Locally Added
 ===================================================================
 File: no file old.txt		Status: Locally Removed
 
-   Working revision:	-1.1	$(grep '^/old.txt/' JOL/Entries | cut -d/ -f4)
+   Working revision:	-1.1$(entry_stamp old.txt)
    Repository revision:	1.1	$REPO/proj/old.txt,v
 
 ===================================================================
 File: no file g.txt		Status: Needs Checkout
 
-   Working revision:	1.1	$(grep '^/g.txt/' JOL/Entries | cut -d/ -f4)
+   Working revision:	1.1$(entry_stamp g.txt)
    Repository revision:	1.1	$REPO/proj/g.txt,v
 
 ===================================================================

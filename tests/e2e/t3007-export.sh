@@ -8,7 +8,8 @@ new_project mod wc
 mkdir sub
 printf 'top $''Revision''$\n' >top.txt
 printf 'one\n' >sub/s.txt
-jol -Q add top.txt sub sub/s.txt
+jol -Q add sub
+jol -Q add top.txt sub/s.txt
 jol -Q commit -m first
 expect_status 0
 jol -Q tag rel1

@@ -42,7 +42,7 @@ EOF
 cd JOLROOT
 jol commit -m "log everything" loginfo
 expect_status 0
-expect_stdout_has "jol commit: Rebuilding administrative file database"
+expect_stdout_has "jol $(served commit): Rebuilding administrative file database"
 check "loginfo rebuilt" grep -q 'log.out' "$REPO/JOLROOT/loginfo"
 # The old copy stays beside the new one: the name never goes missing.
 check "backup of the old loginfo kept" test -f "$REPO/JOLROOT/.#loginfo"
@@ -98,6 +98,6 @@ EOF
 jol commit -m list checkoutlist
 expect_status 0
 expect_stderr_has "warning: ignoring \`../../escape' in checkoutlist"
-expect_stderr_has "jol commit: cannot find nofile (%s %d %n)"
+expect_stderr_has "jol $(served commit): cannot find nofile (%s %d %n)"
 check "nothing written outside JOLROOT" test ! -e "$SCRATCH/escape"
 finish

@@ -58,8 +58,8 @@ cd s2
 jol commit -m early shared.txt
 expect_status 1
 expect_stderr <<EOF
-jol commit: Up-to-date check failed for \`shared.txt'
-jol [commit aborted]: correct above errors first!
+jol $(served commit): Up-to-date check failed for \`shared.txt'
+jol [$(served commit) aborted]: correct above errors first!$ERROR_TAIL
 EOF
 check "refused commit stored nothing" grep -qx "head	1.2;" "$P/shared.txt,v"
 jol -Q update
@@ -122,7 +122,7 @@ same_worker() {
         if [ $rc -eq 0 ]; then
             record s$w shared.txt
             n=$((n + 1))
-        elif grep -qxF "jol commit: Up-to-date check failed for \`shared.txt'" "$SCRATCH/res/s$w.err"; then
+        elif grep -qxF "jol $(served commit): Up-to-date check failed for \`shared.txt'" "$SCRATCH/res/s$w.err"; then
             echo x >>"$SCRATCH/res/s$w.behind"
             "$JOL" update shared.txt >"$SCRATCH/res/s$w.uout" 2>>"$SCRATCH/res/s$w.allerr"
             if [ $? -ne 0 ] || grep -q '^C ' "$SCRATCH/res/s$w.uout"; then

@@ -38,7 +38,7 @@ cat >>loginfo <<EOF
 EOF
 jol commit -m "hooks"
 expect_status 0
-expect_stdout_has "jol commit: Rebuilding administrative file database"
+expect_stdout_has "jol $(served commit): Rebuilding administrative file database"
 cd "$SCRATCH"
 
 jol -Q checkout proj
@@ -55,9 +55,14 @@ check "commitinfo got the directory and the files" \
 printf 'one\nmore\n' >a.txt
 jol -Q commit -m "TICKET-2 second" a.txt
 expect_status 0
+# A server runs the filter in its own temporary copy of the directory.
+in_directory="In directory $(hostname):$SCRATCH/proj"
+if remote; then
+    in_directory=$(grep "^In directory $(hostname):/" "$H/loginfo.in")
+fi
 check "loginfo standard input" sh -c "cmp -s - '$H/loginfo.in' <<EOF
 Update of $REPO/proj
-In directory $(hostname):$SCRATCH/proj
+$in_directory
 
 Modified Files:
 	a.txt 
@@ -75,8 +80,8 @@ cp JOL/Entries "$SCRATCH/entries.before"
 touch "$H/refuse"
 jol commit -m "TICKET-3 refused"
 expect_status 1
-expect_stderr_has "jol commit: Pre-commit check failed"
-expect_stderr_has "jol [commit aborted]: correct above errors first!"
+expect_stderr_has "jol $(served commit): Pre-commit check failed"
+expect_stderr_has "jol [$(served commit) aborted]: correct above errors first!"
 check "repository unchanged after refusal" diff -r "$SCRATCH/before" "$REPO/proj"
 check "entries unchanged after refusal" cmp -s "$SCRATCH/entries.before" JOL/Entries
 check "loginfo not run for a refused commit" sh -c "! grep -q refused '$H/loginfo.in'"
@@ -85,7 +90,7 @@ rm "$H/refuse"
 # verifymsg rejects a message without a ticket: nothing is stored.
 jol commit -m "no ticket"
 expect_status 1
-expect_stderr_has "jol [commit aborted]: Message verification failed"
+expect_stderr_has "jol [$(served commit) aborted]: Message verification failed"
 check "repository unchanged after rejection" diff -r "$SCRATCH/before" "$REPO/proj"
 jol -Q commit -m "TICKET-4 accepted"
 expect_status 0

@@ -48,10 +48,10 @@ printf 'x\n' >gone/g.txt
 (cd gone && "$JOL" -Q add g.txt)
 jol -Q commit -m refused gone
 expect_status 1
-expect_stderr <<'X'
-jol commit: cannot find pre-commit filter `/nonexistent/pre-commit-filter'
-jol commit: Pre-commit check failed
-jol [commit aborted]: correct above errors first!
+expect_stderr <<X
+jol $(served commit): cannot find pre-commit filter \`/nonexistent/pre-commit-filter'
+jol $(served commit): Pre-commit check failed
+jol [$(served commit) aborted]: correct above errors first!$ERROR_TAIL
 X
 check "nothing committed past the missing filter" test ! -e "$REPO/gone/g.txt,v"
 

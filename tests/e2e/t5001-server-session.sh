@@ -4,6 +4,7 @@
 # global options, the first pending error winning, a command run in the
 # child (and one killed there), and no temporary tree left behind.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "drives the server with raw protocol requests"
 HERE=$(cd "$(dirname "$0")" && pwd)
 
 REPO=$SCRATCH/repo

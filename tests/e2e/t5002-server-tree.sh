@@ -5,6 +5,7 @@
 # Max-dotdot, Static-directory and Sticky, Questionable, Notify, the
 # wrapper options and module expansion.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "drives the server with raw protocol requests"
 
 REPO=$SCRATCH/repo
 jol -d "$REPO" init

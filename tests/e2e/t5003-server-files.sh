@@ -4,6 +4,7 @@
 # refused, strict size lines, broken and cut-short data, and large files
 # received in bounded memory.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "drives the server with raw protocol requests"
 HERE=$(cd "$(dirname "$0")" && pwd)
 
 REPO=$SCRATCH/repo

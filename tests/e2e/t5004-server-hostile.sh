@@ -8,6 +8,7 @@
 # tree may change: a sentinel tree next to it and the repository are
 # compared before and after every session.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "drives the server with raw protocol requests"
 HERE=$(cd "$(dirname "$0")" && pwd)
 
 REPO=$SCRATCH/repo

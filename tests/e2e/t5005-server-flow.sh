@@ -6,6 +6,7 @@
 # goes away in the middle of a command leaves the command to finish and no
 # temporary tree behind.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "drives the server with raw protocol requests"
 HERE=$(cd "$(dirname "$0")" && pwd)
 
 new_project big

@@ -4,6 +4,7 @@
 # above 100 bytes, responses left out for a client that lacks them, and the
 # sticky tag of a non-branch tag.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "drives the server with raw protocol requests"
 
 REPO=$SCRATCH/repo
 jol -d "$REPO" init

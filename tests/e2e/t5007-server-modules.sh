@@ -3,6 +3,7 @@
 # the referenced module's responses are placed below the referring module's
 # directory, and every new directory gets the rcsinfo template.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "drives the server with raw protocol requests"
 
 REPO=$SCRATCH/repo
 jol -d "$REPO" init

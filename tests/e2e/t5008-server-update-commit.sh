@@ -4,6 +4,7 @@
 # date (whole or as a patch), a merge with a conflict, a commit of one
 # file, and its removal.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "drives the server with raw protocol requests"
 
 REPO=$SCRATCH/repo
 jol -d "$REPO" init

@@ -7,6 +7,7 @@
 # not hold the command's end.
 GRAMMAR="python3 $(cd "$(dirname "$0")" && pwd)/archive_grammar.py"
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "drives the server with raw protocol requests"
 export JOL_SERVER=$JOL
 
 REPO=$SCRATCH/repo

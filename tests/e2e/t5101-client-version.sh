@@ -4,6 +4,7 @@
 # whose answer comes from the server, and the remote shell's argument
 # vector with quoted JOL_RSA_OPTIONS words.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "chooses its own client roots (:fork: and :ext:)"
 . "$(dirname "$0")/ssh_fixture.sh"
 
 REPO=$SCRATCH/repo

@@ -5,6 +5,7 @@
 # conflict, status, log, diff, tag, remove, and the files and entries each
 # side ends with, compared with what the same steps give locally.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "chooses its own client roots (:fork: and :ext:)"
 . "$(dirname "$0")/ssh_fixture.sh"
 
 export JOL_SERVER=$JOL

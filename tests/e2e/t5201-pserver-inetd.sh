@@ -4,6 +4,7 @@
 # password file, the refusals with their exact texts, and the raw
 # authentication and verification exchanges.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "chooses its own client roots (the password and GSSAPI servers)"
 . "$(dirname "$0")/pserver_fixture.sh"
 
 ME=$(id -un)

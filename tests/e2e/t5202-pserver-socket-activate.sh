@@ -5,6 +5,7 @@
 # stored password, logout, and a user listed in JOLROOT/readers refused a
 # command that writes.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "chooses its own client roots (the password and GSSAPI servers)"
 . "$(dirname "$0")/pserver_fixture.sh"
 
 ME=$(id -un)

@@ -10,6 +10,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export JOL_AS_ROOT=1
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "chooses its own client roots (the password and GSSAPI servers)"
 . "$(dirname "$0")/pserver_fixture.sh"
 . "$(dirname "$0")/krb_fixture.sh"
 
