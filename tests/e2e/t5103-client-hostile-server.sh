@@ -8,6 +8,7 @@
 # Every violation must end the client with an error and leave the working
 # copy, its neighbour and the repository exactly as they were.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "chooses its own client roots"
 FAKE=$(cd "$(dirname "$0")" && pwd)/fake_server.py
 
 REPO=$SCRATCH/repo

@@ -6,6 +6,7 @@
 # one-line change in a large file travels as an "Rcs-diff" patch with its
 # MD5 digest and leaves the file byte-identical.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "chooses its own client roots"
 . "$(dirname "$0")/ssh_fixture.sh"
 PY=/usr/bin/python3
 

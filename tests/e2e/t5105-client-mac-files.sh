@@ -8,6 +8,7 @@
 # its name; a text file is plain text. A file system without user
 # attributes skips the test.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "chooses its own client roots"
 
 PY=/usr/bin/python3
 if ! $PY -c "import os,sys; open('x','w').close(); os.setxattr('x', 'user.jol.probe', b'1')" \
