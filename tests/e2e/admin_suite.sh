@@ -133,6 +133,11 @@ admin_suite() {
     expect_status 0
     expect_stdout </dev/null
     expect_stderr </dev/null
+    # With no file named, the whole directory, announced.
+    jol admin -kkv
+    expect_status 0
+    printf 'RCS file: %s\ndone\nRCS file: %s\ndone\n' "$ARCH" "$GARCH" | expect_stdout
+    printf '%s: Administrating .\n' "$SP" | expect_stderr
 
     # -l and -u, default and on a branch.
     restore
