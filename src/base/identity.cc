@@ -2,8 +2,11 @@
 // the login name of the real user.
 #include "src/base/identity.h"
 
+#include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include "src/base/console.h"
 
@@ -36,4 +39,19 @@ const char *getcaller() {
         cache = "uid" + std::to_string(static_cast<unsigned long>(uid));
     }
     return cache.c_str();
+}
+
+bool group_exists(const char *group_name) { return getgrnam(group_name) != nullptr; }
+
+bool user_in_group(const char *group_name, const char *user) {
+    const struct group *grp = getgrnam(group_name);
+    if (!grp)
+        return false;
+    // getgrnam's result is overwritten by the next lookup: keep the gid.
+    const gid_t gid = grp->gr_gid;
+    for (char **m = grp->gr_mem; m && *m; ++m)
+        if (std::strcmp(*m, user) == 0)
+            return true;
+    const struct passwd *pw = getpwnam(user);
+    return pw && pw->pw_gid == gid;
 }

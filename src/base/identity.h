@@ -9,3 +9,10 @@
 const char *getcaller();
 // Set by the authentication of a server connection.
 extern std::string jol_authenticated_user;
+
+// Whether `user` belongs to the system group `group_name`: listed as a
+// member, or the group is the user's primary group. False when the group
+// does not exist.
+bool user_in_group(const char *group_name, const char *user);
+// Whether the system group `group_name` exists.
+bool group_exists(const char *group_name);

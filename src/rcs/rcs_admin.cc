@@ -55,7 +55,7 @@ int RCS_setbranch(RCSNode *rcs, const char *rev) {
     return 0;
 }
 
-int RCS_lock(RCSNode *rcs, const char *rev, int lock_quiet) {
+std::optional<std::string> RCS_lock_target(RCSNode *rcs, const char *rev, int quiet) {
     RCS_complete(rcs);
     std::string xrev;
     if (!rev) {
@@ -67,19 +67,35 @@ int RCS_lock(RCSNode *rcs, const char *rev, int lock_quiet) {
                                  : RCS_whatbranch(rcs, rev).value_or("");
         auto tip = RCS_getbranch(rcs, branch, 1);
         if (!tip) {
-            if (!lock_quiet)
+            if (!quiet)
                 error(0, 0, "%s: branch %s absent", rcs->path, rev);
-            return 1;
+            return std::nullopt;
         }
         xrev = *tip;
     } else {
         xrev = rev;
     }
     if (!RCS_findvers(rcs, xrev)) {
-        if (!lock_quiet)
+        if (!quiet)
             error(0, 0, "%s: revision %s absent", rcs->path, xrev);
-        return 1;
+        return std::nullopt;
     }
+    return xrev;
+}
+
+std::optional<std::string> RCS_lock_holder(RCSNode *rcs, const std::string &rev) {
+    List *locks = RCS_getlocks(rcs);
+    Node *n = locks ? findnode(locks, rev) : nullptr;
+    if (!n)
+        return std::nullopt;
+    return std::string(static_cast<const char *>(n->data));
+}
+
+int RCS_lock(RCSNode *rcs, const char *rev, int lock_quiet) {
+    auto target = RCS_lock_target(rcs, rev, lock_quiet);
+    if (!target)
+        return 1;
+    const std::string &xrev = *target;
     List *locks = RCS_getlocks(rcs);
     const char *me = getcaller();
     if (locks) {

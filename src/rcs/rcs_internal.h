@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "src/rcs/rcs.h"
@@ -20,3 +21,8 @@ std::unique_ptr<Deltatext> RCS_getdeltatext(RCSNode *rcs, RcsLexer &lx);
 
 // Adds a keyed text node to a list; false when the key is already there.
 bool list_add_text(List *list, std::string_view key, std::string_view text, ntype type);
+
+// Test seam: sees (and may alter) each edit script outdating computes,
+// before the script is checked against the text it must rebuild.
+using OutdateScriptHook = void (*)(std::string &script);
+extern OutdateScriptHook outdate_script_hook;

@@ -25,7 +25,6 @@ namespace {
     }
 JOL_SERVER_UNBUILT(unbuilt_rdiff, "rdiff")
 JOL_SERVER_UNBUILT(unbuilt_import, "import")
-JOL_SERVER_UNBUILT(unbuilt_admin, "admin")
 JOL_SERVER_UNBUILT(unbuilt_history, "history")
 JOL_SERVER_UNBUILT(unbuilt_release, "release")
 JOL_SERVER_UNBUILT(unbuilt_watch, "watch")
@@ -51,7 +50,7 @@ const command_request commands[] = {
     {"tag", "joltag", joltag},
     {"rtag", "rtag", rtag},
     {"import", "import", unbuilt_import},
-    {"admin", "admin", unbuilt_admin},
+    {"admin", "admin", admin},
     {"history", "history", unbuilt_history},
     {"release", "release", unbuilt_release},
     {"watch-on", "watch_on", unbuilt_watch},
