@@ -14,7 +14,8 @@ GARCH=
 KEEP=
 
 admin_history() {
-    new_project proj "$SCRATCH/setup"
+    cd "$SCRATCH" || exit 1
+    new_project proj setup
     ARCH=$REPO/proj/f.txt,v
     GARCH=$REPO/proj/g.txt,v
     KEEP=$SCRATCH/keep

@@ -4,6 +4,7 @@
 # "Argumentx" continuations.
 . "$(dirname "$0")/lib.sh"
 . "$(dirname "$0")/admin_suite.sh"
+remote && skip_remote "chooses its own client root"
 
 export JOL_SERVER=$JOL
 command -v rlog >/dev/null && command -v co >/dev/null || {
