@@ -217,6 +217,14 @@ int update_rcs_file(ImportRun &run, const std::string &name, bool inattic) {
                       " is the developer branch " + *owner + "; not imported");
         return 1;
     }
+    // A vendor tag that names another branch is never moved, and nothing
+    // is checked in under it.
+    if (auto vendor = symbol_value(rcs, run.vtag); vendor && *vendor != run.vbranch) {
+        log_error(run, 0, "ERROR: Failed to set tag " + run.vtag + " in " + rcs->path);
+        ++run.conflicts;
+        add_log(run, 'C', name);
+        return 1;
+    }
     std::optional<std::string> prev =
         RCS_getversion(rcs, run.vbranch.c_str(), nullptr, 1, nullptr);
     bool different = true;
@@ -272,6 +280,11 @@ int process_import_file(ImportRun &run, const std::string &name) {
 
 int import_descend(ImportRun &run);
 
+bool exists_not_dir(const std::string &path) {
+    struct stat sb;
+    return lstat(path.c_str(), &sb) == 0 && !S_ISDIR(sb.st_mode);
+}
+
 int import_descend_dir(ImportRun &run, const std::string &dir) {
     int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (here < 0) {
@@ -287,8 +300,8 @@ int import_descend_dir(ImportRun &run, const std::string &dir) {
     if (fd < 0 || fchdir(fd) != 0) {
         log_error(run, errno, "ERROR: cannot chdir to " + run.repository);
         err = 1;
-    } else if (!client_active &&
-               (isfile(run.repository.c_str()) || isfile((run.repository + ",v").c_str()))) {
+    } else if (!client_active && (exists_not_dir(run.repository) ||
+                                  exists_not_dir(run.repository + ",v"))) {
         log_error(run, 0, "ERROR: " + run.repository + " is a file, should be a directory!");
         err = 1;
     } else if (!client_active && !noexec && !isdir(run.repository.c_str()) &&
