@@ -134,4 +134,175 @@ jol -Q -d "$REPO" init
 mkdir -p "$SCRATCH/fork"
 story ":fork:$REPO" fork
 
+# --- Refusals and limits -------------------------------------------------
+REPO=$SCRATCH/repo3
+export JOLROOT=$REPO
+cd "$SCRATCH" || exit 1
+jol -Q init
+expect_status 0
+F=$SCRATCH/faults
+mkdir -p "$F" && cd "$F" || exit 1
+
+# The repository inside the imported tree: refused before anything exists.
+mkdir -p "$F/outer/src" && printf 'x\n' >"$F/outer/src/x.c"
+jol -Q -d "$F/outer/repo" init
+tree_listing "$F/outer/repo" >"$F/before"
+cd "$F/outer" || exit 1
+jol -d "$F/outer/repo" import -m m mod V R
+expect_status 1
+expect_stderr <<EOF
+jol [import aborted]: attempt to import the repository
+EOF
+tree_listing "$F/outer/repo" >"$F/after"
+check "repository in the tree: nothing written" cmp -s "$F/before" "$F/after"
+cd "$F/outer/repo" || exit 1
+jol -d "$F/outer/repo" import -m m mod V R
+expect_stderr_has "attempt to import the repository"
+
+# Reserved tags and bad module names, before anything is written.
+mkdir -p "$F/v" && cd "$F/v" && printf 'one\n' >f.txt
+tree_listing "$REPO" >"$F/before"
+for args in "mod HEAD R" "mod V BASE" "JOLROOT/x V R" "./x V R" "/x V R" "V2 V2b V2b"; do
+    # shellcheck disable=SC2086
+    jol import -m m $args
+    expect_status 1
+done
+jol import -m m "" V R
+expect_status 1
+expect_stderr <<'EOF'
+jol [import aborted]: cannot import into `': not a module directory
+EOF
+tree_listing "$REPO" >"$F/after"
+check "bad arguments: nothing written" cmp -s "$F/before" "$F/after"
+jol import -m m mod HEAD R
+expect_stderr <<'EOF'
+jol [import aborted]: tag `HEAD' is reserved and cannot be used for import
+EOF
+
+# -n: the report, and nothing written anywhere.
+tree_listing "$REPO" >"$F/before"
+tree_listing "$TMPDIR" >"$F/tmp-before"
+jol -n -q import -m m mod V R
+expect_status 0
+expect_stdout <<EOF
+N mod/f.txt
+
+No conflicts created by this import
+
+EOF
+tree_listing "$REPO" >"$F/after"
+tree_listing "$TMPDIR" >"$F/tmp-after"
+check "-n: repository unchanged" cmp -s "$F/before" "$F/after"
+check "-n: temporary directory unchanged" cmp -s "$F/tmp-before" "$F/tmp-after"
+
+# Release tags never move; the vendor tag never changes branch.
+jol -q import -m m mod V R1
+expect_status 0
+printf 'two\n' >f.txt
+jol -q import -m m mod V R1
+expect_status 0
+expect_stdout <<EOF
+C mod/f.txt
+
+1 conflicts created by this import.
+Use the following command to help the merge:
+
+	jol checkout -jV:yesterday -jV mod
+
+EOF
+expect_stderr <<EOF
+jol import: WARNING: Couldn't add tag R1 to $REPO/mod/f.txt,v
+EOF
+check "R1 stays on the first release" rlog_has "$REPO/mod/f.txt,v" $'\tR1: 1.1.1.1'
+cp "$REPO/mod/f.txt,v" "$F/before,v"
+jol -q import -b 1.1.3 -m m mod V R9
+expect_status 1
+expect_stderr <<EOF
+jol import: ERROR: Failed to set tag V in $REPO/mod/f.txt,v
+EOF
+check "vendor tag of another branch: archive unchanged" cmp -s "$REPO/mod/f.txt,v" "$F/before,v"
+
+# -b naming a developer's branch.
+cd "$F" && jol -Q checkout -d wc mod && cd wc || exit 1
+printf 'trunk\n' >dev.txt
+jol -Q add dev.txt
+jol -Q commit -m add dev.txt
+jol -Q tag -b devbr dev.txt
+expect_status 0
+cp -f "$REPO/mod/dev.txt,v" "$F/before,v"
+mkdir -p "$F/v3" && cd "$F/v3" && printf 'vendor\n' >dev.txt
+jol -q import -b 1.1.2 -m m mod V2 R2
+expect_status 1
+expect_stderr <<EOF
+jol import: ERROR: branch 1.1.2 of $REPO/mod/dev.txt,v is the developer branch devbr; not imported
+EOF
+check "developer branch: archive unchanged" cmp -s "$REPO/mod/dev.txt,v" "$F/before,v"
+
+# Reserved directories, links, special files, names with line ends.
+mkdir -p "$F/v4/Attic" "$F/v4/JOL" && cd "$F/v4" || exit 1
+printf 'a\n' >Attic/a.txt
+printf 'j\n' >JOL/j.txt
+printf 'k\n' >keep.txt
+ln -s keep.txt link.txt
+ln -s /etc/passwd outside
+mkfifo pipe
+printf 'n\n' >"$(printf 'new\nline')"
+printf 'r\n' >"$(printf 'car\rriage')"
+timeout 20 "$JOL" -q import -I ! -m m four V R >"$OUT" 2>"$ERR"
+status=$?
+LAST_CMD="jol import (links, special files)"
+expect_status 1
+expect_stdout <<EOF
+N four/keep.txt
+L four/link.txt
+L four/outside
+
+No conflicts created by this import
+
+EOF
+expect_stderr <<'EOF'
+jol import: ERROR: cannot import directory four/Attic: the name Attic is reserved
+jol import: ERROR: cannot import directory four/JOL: the name JOL is reserved
+jol import: ERROR: cannot import four/car\rriage: its name holds a newline or carriage return
+jol import: ERROR: cannot import four/new\nline: its name holds a newline or carriage return
+jol import: ERROR: four/pipe is not a regular file; not imported
+EOF
+check "only the regular file imported" test "$(ls -A "$REPO/four")" = "keep.txt,v"
+
+# Odd names import and check out byte for byte, locally and over :fork:.
+odd_names() {
+    printf '%s\n' 'sp ace.txt' 'ha#sh' 'dol$lar.c' 'at@sign' 'semi;colon' "$(printf 'bin\377\376')"
+}
+for root in "$REPO" ":fork:$REPO"; do
+    m=odd${#root}
+    rm -rf "$F/v5" && mkdir -p "$F/v5" && cd "$F/v5" || exit 1
+    odd_names | while IFS= read -r n; do printf 'content of %s\n' "$n" >"$n"; done
+    jol -q -d "$root" import -m m "$m" V R
+    expect_status 0
+    cd "$F" && rm -rf "co-$m" && jol -Q -d "$root" checkout -d "co-$m" "$m"
+    expect_status 0
+    check "$root: odd names byte-identical" diff -r -x JOL "$F/v5" "$F/co-$m"
+done
+
+# -d: dates follow the files, never backwards.
+mkdir -p "$F/v6" && cd "$F/v6" && printf 'one\n' >d.txt
+touch -d '2020-01-02 03:04:05 UTC' d.txt
+jol -q import -d -m m dated V R1
+expect_status 0
+check "-d: revision dated by the file" \
+    sh -c "rlog -r1.1.1.1 '$REPO/dated/d.txt,v' | grep -q '^date: 2020/01/02 03:04:05;'"
+printf 'two\n' >d.txt
+touch -d '2010-01-01 00:00:00 UTC' d.txt
+jol -q import -d -m m dated V R2
+expect_status 0
+check "-d: never before the predecessor" \
+    sh -c "rlog -r1.1.1.2 '$REPO/dated/d.txt,v' | grep -q '^date: 2020/01/02 03:04:06;'"
+expect_stderr_has "d.txt is older than revision 1.1.1.1"
+
+# No setuid or setgid bits reach an archive.
+mkdir -p "$F/v7" && cd "$F/v7" && printf '#!/bin/sh\n' >run.sh && chmod 6755 run.sh
+jol -q import -m m modes V R
+expect_status 0
+check "archive mode without set-id bits" test "$(stat -c %a "$REPO/modes/run.sh,v")" = 555
+
 finish
