@@ -148,7 +148,10 @@ mkdir -p "$F/outer/src" && printf 'x\n' >"$F/outer/src/x.c"
 jol -Q -d "$F/outer/repo" init
 tree_listing "$F/outer/repo" >"$F/before"
 cd "$F/outer" || exit 1
-jol -d "$F/outer/repo" import -m m mod V R
+# (bounded: a walk into the repository would grow it without end)
+timeout 60 "$JOL" -d "$F/outer/repo" import -m m mod V R >"$OUT" 2>"$ERR"
+status=$?
+LAST_CMD="jol import (repository in the tree)"
 expect_status 1
 expect_stderr <<EOF
 jol [import aborted]: attempt to import the repository
