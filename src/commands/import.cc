@@ -257,8 +257,24 @@ std::string new_file_mode(const ImportRun &run, const std::string &name) {
     return wrap_rcsoption(name.c_str(), 0).value_or("");
 }
 
+// Whether `name` is still a regular file when opened without following a
+// symbolic link (the walk's lstat may be stale).
+bool regular_source(const ImportRun &run, const std::string &name) {
+    int fd = open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat sb;
+    bool ok = fd >= 0 && fstat(fd, &sb) == 0 && S_ISREG(sb.st_mode);
+    int e = fd < 0 ? errno : 0;
+    if (fd >= 0)
+        close(fd);
+    if (!ok)
+        log_error(run, e, "ERROR: cannot read file " + shown_name(name));
+    return ok;
+}
+
 int process_import_file(ImportRun &run, const std::string &name) {
     std::string rcs = run.repository + "/" + name + ",v";
+    if (!regular_source(run, name))
+        return 1;
     if (isfile(rcs.c_str()))
         return update_rcs_file(run, name, false);
     std::string attic = run.repository + "/Attic/" + name + ",v";

@@ -27,6 +27,7 @@ make_release1() {
     printf 'mail me@example.org\n@@ twice @\n' >sub/notes.txt
     printf '.TH TOOL 1\n' >tool.1
     printf 'plain\n' >README
+    printf 'GIF\0\1\2$Id$\r\n' >logo.bin
     cd - >/dev/null || exit 1
 }
 
@@ -37,10 +38,11 @@ story() {
     cd "$SCRATCH/$p" || exit 1
     make_release1 vendor1
     cd vendor1
-    jol -q -d "$root" import -m "Release one" mod VENDOR REL1
+    jol -q -d "$root" import -W "*.bin -k 'b'" -m "Release one" mod VENDOR REL1
     expect_status 0
     expect_stdout <<EOF
 N mod/README
+N mod/logo.bin
 N mod/main.C
 N mod/tool.1
 N mod/sub/notes.txt
@@ -60,6 +62,8 @@ EOF
     check "$p: comment leader by extension" grep -qxF 'comment  @ * @;' "$a"
     check "$p: man page leader" grep -qxF 'comment  @.\" @;' "$REPO/mod/tool.1,v"
     check "$p: no extension" grep -qxF 'comment  @# @;' "$REPO/mod/README,v"
+    check "$p: wrapper's keyword mode" grep -qxF 'expand   @b@;' "$REPO/mod/logo.bin,v"
+    check "$p: binary file as imported" co_is "$REPO/mod/logo.bin,v" 1.1.1.1 logo.bin
     check "$p: log message on 1.1.1.1" sh -c "rlog -r1.1.1.1 '$a' | grep -qx 'Release one'"
 
     cd "$SCRATCH/$p"
@@ -68,6 +72,7 @@ EOF
     check "$p: checked out on the vendor branch" \
         grep -q '^/main.C/1.1.1.1/' wc/JOL/Entries
     check "$p: checked out text" cmp -s wc/sub/notes.txt vendor1/sub/notes.txt
+    check "$p: checked out binary" cmp -s wc/logo.bin vendor1/logo.bin
     cd wc
     jol -Q status main.C
     expect_stdout_has $'Working revision:\t1.1.1.1'
@@ -92,6 +97,7 @@ EOF
     expect_stdout <<EOF
 N mod/NEWS
 U mod/README
+U mod/logo.bin
 C mod/main.C
 U mod/tool.1
 U mod/sub/notes.txt
@@ -180,6 +186,15 @@ check "bad arguments: nothing written" cmp -s "$F/before" "$F/after"
 jol import -m m mod HEAD R
 expect_stderr <<'EOF'
 jol [import aborted]: tag `HEAD' is reserved and cannot be used for import
+EOF
+
+jol import -b 1.1 -m m mod V R
+expect_stderr <<'EOF'
+jol [import aborted]: Only branches with two dots are supported: 1.1
+EOF
+jol import -b 1.1.x -m m mod V R
+expect_stderr <<'EOF'
+jol [import aborted]: 1.1.x is not a numeric branch
 EOF
 
 # -n: the report, and nothing written anywhere.
@@ -301,6 +316,23 @@ expect_status 0
 check "-d: never before the predecessor" \
     sh -c "rlog -r1.1.1.2 '$REPO/dated/d.txt,v' | grep -q '^date: 2020/01/02 03:04:06;'"
 expect_stderr_has "d.txt is older than revision 1.1.1.1"
+
+# -k, -b and the loginfo filters, which get the report.
+cd "$SCRATCH" && jol -Q checkout JOLROOT && cd JOLROOT || exit 1
+echo "ALL (echo %s; cat) >>$F/loginfo.out" >>loginfo
+jol -Q commit -m "log imports" loginfo
+expect_status 0
+mkdir -p "$F/v8" && cd "$F/v8" && printf 'k\n' >k.txt
+jol -q import -k o -b 1.1.3 -m "kept mode" kmod KV KR1 KR2
+expect_status 0
+check "-k: archive's mode" grep -qxF 'expand   @o@;' "$REPO/kmod/k.txt,v"
+check "-b: vendor branch" rlog_has "$REPO/kmod/k.txt,v" "branch: 1.1.3"
+check "-b: release tag" rlog_has "$REPO/kmod/k.txt,v" $'\tKR2: 1.1.3.1'
+check "loginfo: imported sources" grep -qxF 'kmod - Imported sources' "$F/loginfo.out"
+check "loginfo: tags" sh -c "grep -qxF 'Vendor Tag:	KV' '$F/loginfo.out' &&
+    grep -qxF 'Release Tags:	KR1' '$F/loginfo.out' && grep -qxF '		KR2' '$F/loginfo.out'"
+check "loginfo: report" grep -qxF 'N kmod/k.txt' "$F/loginfo.out"
+check "loginfo: message" grep -qxF 'kept mode' "$F/loginfo.out"
 
 # No setuid or setgid bits reach an archive.
 mkdir -p "$F/v7" && cd "$F/v7" && printf '#!/bin/sh\n' >run.sh && chmod 6755 run.sh
