@@ -167,6 +167,14 @@ check "repository in the tree: nothing written" cmp -s "$F/before" "$F/after"
 cd "$F/outer/repo" || exit 1
 jol -d "$F/outer/repo" import -m m mod V R
 expect_stderr_has "attempt to import the repository"
+cd "$F/outer" || exit 1
+timeout 60 "$JOL" -d ":fork:$F/outer/repo" import -m m mod V R >"$OUT" 2>"$ERR"
+status=$?
+LAST_CMD="jol import over :fork: (repository in the tree)"
+expect_status 1
+expect_stderr_has "attempt to import the repository"
+tree_listing "$F/outer/repo" >"$F/after"
+check "repository in the tree, :fork:: nothing written" cmp -s "$F/before" "$F/after"
 
 # Reserved tags and bad module names, before anything is written.
 mkdir -p "$F/v" && cd "$F/v" && printf 'one\n' >f.txt
@@ -212,6 +220,16 @@ tree_listing "$REPO" >"$F/after"
 tree_listing "$TMPDIR" >"$F/tmp-after"
 check "-n: repository unchanged" cmp -s "$F/before" "$F/after"
 check "-n: temporary directory unchanged" cmp -s "$F/tmp-before" "$F/tmp-after"
+jol -n -q -d ":fork:$REPO" import -m m mod V R
+expect_status 0
+expect_stdout <<EOF
+N mod/f.txt
+
+No conflicts created by this import
+
+EOF
+tree_listing "$REPO" >"$F/after"
+check "-n over :fork:: repository unchanged" cmp -s "$F/before" "$F/after"
 
 # Release tags never move; the vendor tag never changes branch.
 jol -q import -m m mod V R1
