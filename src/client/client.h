@@ -54,6 +54,13 @@ void client_notify(const char *repository, const char *update_dir, const char *f
                    int notif_type, const char *val);
 
 void send_init_command();
+// import's side: the import's top repository directory once, then each
+// file (its directory announced, its keyword mode and time, its contents;
+// 0, or 1 when it could not be sent), then the top directory again.
+void client_import_setup(const std::string &repository);
+int client_process_import_file(const std::string &file, const std::string &repository,
+                               bool all_files_binary, bool use_file_modtime);
+void client_import_done();
 // The wrappers that carry keyword modes, as -W arguments.
 void wrap_send();
 // The top directory of the working tree the responses were written in.

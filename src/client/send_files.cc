@@ -17,6 +17,7 @@
 #include "src/base/root.h"
 #include "src/client/client.h"
 #include "src/client/client_state.h"
+#include "src/client/send_modified.h"
 #include "src/client/temp_beside.h"
 #include "src/protocol/file_modes.h"
 #include "src/protocol/gzip_file.h"
@@ -44,6 +45,8 @@ bool dirty_file(const std::string &name) {
         return false;
     return name.size() >= 4 && name.compare(name.size() - 4, 4, ".mcp") == 0;
 }
+
+}  // namespace
 
 void send_modified(const std::string &file, const std::string &fullname, const Vers_TS *vers) {
     if (trace)
@@ -86,6 +89,8 @@ void send_modified(const std::string &file, const std::string &fullname, const V
         if (int rm = temp->remove())
             error(0, rm, "warning: can't remove temp file %s", temp->name());
 }
+
+namespace {
 
 std::string entry_request(const std::string &name, const Vers_TS &vers) {
     const Entnode *e = vers.entdata;

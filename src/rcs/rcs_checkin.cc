@@ -164,11 +164,11 @@ std::string checkin_workfile(const RCSNode *rcs, const char *workfile_in) {
 
 // The new revision's delta, not yet numbered: the caller as author, now
 // (or the working file's time with CHECKIN_MODTIME) as date, and its state.
-std::unique_ptr<RCSVers> new_delta(const std::string &workfile, int flags) {
+std::unique_ptr<RCSVers> new_delta(const std::string &workfile, int flags, time_t given) {
     auto delta = std::make_unique<RCSVers>();
     delta->author = getcaller();
-    time_t when = time(nullptr);
-    if (flags & CHECKIN_MODTIME) {
+    time_t when = given ? given : time(nullptr);
+    if (!given && (flags & CHECKIN_MODTIME)) {
         struct stat sb;
         if (stat(workfile.c_str(), &sb) != 0)
             error(1, errno, "cannot stat %s", workfile);
@@ -358,13 +358,13 @@ void link_delta(RCSNode *rcs, std::unique_ptr<RCSVers> delta, const CheckinTarge
 }  // namespace
 
 int RCS_checkin(RCSNode *rcs, const char *workfile_in, const char *message, const char *rev,
-                int flags) {
+                int flags, time_t when) {
     RCS_complete(rcs);
     const std::string workfile = checkin_workfile(rcs, workfile_in);
     const bool quiet_ci = flags & CHECKIN_QUIET;
     if (!quiet_ci)
         jol_output(rcs->path + "  <--  " + workfile + "\n");
-    auto delta = new_delta(workfile, flags);
+    auto delta = new_delta(workfile, flags, when);
     Deltatext dtext;
     dtext.log = message_rcslegal(message);
     if (rcs->head.empty()) {

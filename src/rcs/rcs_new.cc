@@ -30,6 +30,47 @@ void put_doubled(FILE *fp, const char *s, size_t n) {
 
 void put_doubled(FILE *fp, const std::string &s) { put_doubled(fp, s.data(), s.size()); }
 
+struct LeaderRow {
+    const char *extension;
+    const char *leader;
+};
+
+// The comment leader a new archive records, by the file name's extension.
+const LeaderRow comment_leaders[] = {
+    {"a", "-- "},    {"ada", "-- "},  {"adb", "-- "},   {"ads", "-- "},   {"body", "-- "},
+    {"asm", ";; "},  {"mac", ";; "},   {"bas", "' "},    {"frm", "' "},
+    {"bat", ":: "},  {"cmd", ":: "},  {"c", " * "},     {"cs", " * "},    {"dlg", " * "},
+    {"h", " * "},    {"l", " * "},    {"p", " * "},     {"pas", " * "},   {"rc", " * "},
+    {"y", " * "},    {"ye", " * "},   {"yr", " * "},    {"c++", "// "},   {"cc", "// "},
+    {"cpp", "// "},  {"cxx", "// "},  {"m", "// "},     {"hh", "// "},    {"hpp", "// "},
+    {"hxx", "// "},  {"cl", ";;; "},  {"cmf", "c "},    {"f", "c "},      {"for", "c "},
+    {"csh", "# "},   {"e", "# "},     {"in", "# "},     {"mak", "# "},    {"pl", "# "},
+    {"r", "# "},     {"sh", "# "},    {"epsf", "% "},   {"epsi", "% "},   {"ps", "% "},
+    {"psw", "% "},   {"pswm", "% "},  {"red", "% "},    {"sl", "% "},     {"tex", "% "},
+    {"el", "; "},    {"ml", "; "},    {"me", ".\\\" "}, {"mm", ".\\\" "}, {"ms", ".\\\" "},
+    {"man", ".\\\" "},
+};
+
+}  // namespace
+
+std::string comment_leader(const std::string &name) {
+    std::string base = name.substr(name.rfind('/') + 1);
+    size_t dot = base.rfind('.');
+    if (dot == std::string::npos)
+        return "# ";
+    std::string ext = base.substr(dot + 1);
+    for (char &c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext.size() == 1 && ext[0] >= '1' && ext[0] <= '9')
+        return ".\\\" ";
+    for (const LeaderRow &row : comment_leaders)
+        if (ext == row.extension)
+            return row.leader;
+    return "# ";
+}
+
+namespace {
+
 template <class... A>
 void logged_error(FILE *logfp, const char *fmt, const A &...args) {
     ErrArg arr[] = {ErrArg(args)...};
@@ -52,13 +93,27 @@ int add_rcs_file(const NewArchive &a, FILE *add_logfp) {
         error(0, errno, "cannot lstat file %s", a.user);
         return 1;
     }
-    int in = open(a.user.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never through a symbolic link, and never a FIFO or device whose
+    // open or read could block or have effects.
+    int in = S_ISREG(sb.st_mode)
+                 ? open(a.user.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)
+                 : -1;
+    struct stat opened;
+    if (in >= 0 && (fstat(in, &opened) != 0 || !S_ISREG(opened.st_mode))) {
+        close(in);
+        in = -1;
+        errno = EINVAL;
+    }
     if (in < 0) {
-        int e = errno;
+        int e = S_ISREG(sb.st_mode) ? errno : EINVAL;
         if (add_logfp)
             std::fprintf(add_logfp, "ERROR: cannot read file %s\n", a.user.c_str());
         error(0, e, "ERROR: cannot read file %s", a.user);
         return 1;
+    }
+    if (noexec) {
+        close(in);
+        return 0;
     }
     // Archives are only ever created new; an existing one is not replaced.
     if (access(a.rcs.c_str(), F_OK) == 0) {
@@ -81,7 +136,7 @@ int add_rcs_file(const NewArchive &a, FILE *add_logfp) {
         std::fprintf(fp, "%s:%s", a.vtag.c_str(), a.vbranch.c_str());
     std::fputs(";\n", fp);
     std::fputs("locks    ; strict;\n", fp);
-    std::fprintf(fp, "comment  @%s@;\n", "# ");
+    std::fprintf(fp, "comment  @%s@;\n", comment_leader(a.user).c_str());
     if (!mode.empty())
         std::fprintf(fp, "expand   @%s@;\n", mode.c_str());
     std::fputs("\n", fp);

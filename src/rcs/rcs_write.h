@@ -42,7 +42,10 @@ struct NewArchive {
     std::string desc;
     bool use_file_modtime = false;
 };
+// Writes nothing under -n (but still checks the source can be read).
 int add_rcs_file(const NewArchive &a, FILE *add_logfp);
+// The comment leader a new archive of `name` records, by its extension.
+std::string comment_leader(const std::string &name);
 
 // The archive date format of a time: two-digit years before 2000.
 std::string rcs_date_of(time_t t);

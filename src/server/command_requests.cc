@@ -24,7 +24,6 @@ namespace {
         return 1;                                                            \
     }
 JOL_SERVER_UNBUILT(unbuilt_rdiff, "rdiff")
-JOL_SERVER_UNBUILT(unbuilt_import, "import")
 JOL_SERVER_UNBUILT(unbuilt_history, "history")
 JOL_SERVER_UNBUILT(unbuilt_release, "release")
 JOL_SERVER_UNBUILT(unbuilt_watch, "watch")
@@ -49,7 +48,7 @@ const command_request commands[] = {
     {"rdiff", "rdiff", unbuilt_rdiff},
     {"tag", "joltag", joltag},
     {"rtag", "rtag", rtag},
-    {"import", "import", unbuilt_import},
+    {"import", "import", import},
     {"admin", "admin", admin},
     {"history", "history", unbuilt_history},
     {"release", "release", unbuilt_release},
