@@ -7,6 +7,7 @@
 # and directories, tags never moved, developer branches, links, special
 # files, odd names, -n and -d.
 . "$(dirname "$0")/lib.sh"
+remote && skip_remote "runs its own :fork: checks beside the local ones"
 
 export JOL_SERVER=$JOL
 
