@@ -24,6 +24,12 @@ as_user() { setpriv --reuid="$USER_" --regid="$USER_" --init-groups env HOME="$H
 # The server's users reach the repository and the temporary directory.
 chmod 755 "$SCRATCH"
 chmod 1777 "$TMPDIR"
+# The build may lie where the account's user cannot go (a clone in root's
+# home): everything then runs a copy that user can reach.
+if ! as_user test -x "$JOL"; then
+    mkdir "$SCRATCH/bin" && cp "$JOL" "$SCRATCH/bin/jol" && chmod 755 "$SCRATCH/bin" "$SCRATCH/bin/jol"
+    JOL=$SCRATCH/bin/jol
+fi
 REPO=$SCRATCH/srv/repo
 H=$SCRATCH/hooks
 mkdir -p "$H" "$SCRATCH/wc" "$SCRATCH/srv"
