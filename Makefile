@@ -29,7 +29,7 @@ $(ASAN_BUILD)/build.ninja: | deps
 # Unit tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -E '^e2e/'
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -E '^e2e'
 
 bench: build
 	cmake --build $(BUILD) -j $(JOBS) --target all $(shell ls bench/*_bench.cc 2>/dev/null | sed 's|bench/||;s|\.cc||')

@@ -46,12 +46,11 @@ int set_root_directory(Node *p, void *) {
     return 0;
 }
 
-// Environment entries handed to putenv must stay alive.
+// setenv keeps its own copy, so a value set again for the next root does
+// not leave the previous one behind.
 void set_env(const char *name, const std::string &value) {
-    std::string entry = std::string(name) + "=" + value;
-    char *e = static_cast<char *>(std::malloc(entry.size() + 1));
-    std::memcpy(e, entry.c_str(), entry.size() + 1);
-    putenv(e);
+    if (setenv(name, value.c_str(), 1) != 0)
+        error(1, errno, "cannot set %s in the environment", name);
 }
 
 // Decisions of start-up that later steps act on.
