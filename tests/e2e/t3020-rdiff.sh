@@ -1,0 +1,290 @@
+#!/bin/bash
+# rdiff: summaries and context or unified patches between two releases
+# named by tags or dates, each file's last change with -t, files removed
+# between the releases, binary files that differ, what the options refuse;
+# and the patch as a round trip: applied to the first release it gives
+# exactly the second.
+. "$(dirname "$0")/lib.sh"
+
+# The time stamps of diff headers vary from run to run.
+normalize() {
+    sed -E 's/\t[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9:]{8} [0-9]{4}$/\tDATE/' "$OUT" >"$OUT.n"
+    mv "$OUT.n" "$OUT"
+}
+
+new_project mod wc
+mkdir sub
+printf 'a\nb\nc\n' >a.txt
+printf 'going\n' >gone.txt
+printf 'same\n' >same.txt
+printf 'one\n' >sub/s.txt
+jol -Q add sub
+jol -Q add a.txt gone.txt same.txt sub/s.txt
+jol -Q commit -m first
+expect_status 0
+jol -Q tag R1
+sleep 1
+between=$(date -u '+%Y-%m-%d %H:%M:%S UTC')
+sleep 1
+printf 'a\nB\nc\n' >a.txt
+printf 'two\n' >sub/s.txt
+printf 'fresh\n' >'new file.txt'
+jol -Q add 'new file.txt'
+jol -Q rm -f gone.txt
+jol -Q commit -m second
+expect_status 0
+jol -Q tag R2
+sleep 1
+after=$(date -u '+%Y-%m-%d %H:%M:%S UTC')
+cd "$SCRATCH"
+diffing="jol $(served rdiff): Diffing mod
+jol $(served rdiff): Diffing mod/sub"
+
+# Summaries: one line per changed, new or removed file; nothing for the
+# unchanged one.
+jol rdiff -s -r R1 -r R2 mod
+expect_status 0
+expect_stdout <<'X'
+File mod/a.txt changed from revision 1.1 to 1.2
+File mod/gone.txt is removed; not included in release tag R2
+File mod/new file.txt is new; current revision 1.1
+File mod/sub/s.txt changed from revision 1.1 to 1.2
+X
+expect_stderr <<<"$diffing"
+# Against the head, a removed file is missing from the current release.
+jol -Q rdiff -s -r R1 mod/gone.txt
+expect_status 0
+expect_stdout <<'X'
+File mod/gone.txt is removed; not included in current release
+X
+
+# Context diffs (the default), with headers rewritten to name the file and
+# its revisions; the removed file is deleted by the patch.
+jol -Q rdiff -r R1 -r R2 mod
+expect_status 0
+normalize
+expect_stdout <<'X'
+Index: mod/a.txt
+diff -c mod/a.txt:1.1 mod/a.txt:1.2
+*** mod/a.txt:1.1	DATE
+--- mod/a.txt	DATE
+***************
+*** 1,3 ****
+  a
+! b
+  c
+--- 1,3 ----
+  a
+! B
+  c
+Index: mod/gone.txt
+diff -c mod/gone.txt:1.1 mod/gone.txt:removed
+*** mod/gone.txt:1.1	DATE
+--- mod/gone.txt	DATE
+***************
+*** 1 ****
+- going
+--- 0 ----
+Index: mod/new file.txt
+diff -c /dev/null mod/new file.txt:1.1
+*** /dev/null	DATE
+--- mod/new file.txt	DATE
+***************
+*** 0 ****
+--- 1 ----
++ fresh
+Index: mod/sub/s.txt
+diff -c mod/sub/s.txt:1.1 mod/sub/s.txt:1.2
+*** mod/sub/s.txt:1.1	DATE
+--- mod/sub/s.txt	DATE
+***************
+*** 1 ****
+! one
+--- 1 ----
+! two
+X
+
+# Unified diffs, -l keeping to the module's own directory.
+jol -Q rdiff -u -l -r R1 -r R2 mod
+expect_status 0
+normalize
+expect_stdout <<'X'
+Index: mod/a.txt
+diff -u mod/a.txt:1.1 mod/a.txt:1.2
+--- mod/a.txt:1.1	DATE
++++ mod/a.txt	DATE
+@@ -1,3 +1,3 @@
+ a
+-b
++B
+ c
+Index: mod/gone.txt
+diff -u mod/gone.txt:1.1 mod/gone.txt:removed
+--- mod/gone.txt:1.1	DATE
++++ mod/gone.txt	DATE
+@@ -1 +0,0 @@
+-going
+Index: mod/new file.txt
+diff -u /dev/null mod/new file.txt:1.1
+--- /dev/null	DATE
++++ mod/new file.txt	DATE
+@@ -0,0 +1 @@
++fresh
+X
+# Each header carries its revision's date.
+cd wc
+jol -Q log -r1.2 a.txt
+when=$(sed -nE 's|^date: ([0-9/]+) ([0-9:]+);.*|\1 \2|p' "$OUT" | tr / -)
+cd "$SCRATCH"
+stamp=$(date -d "$when UTC" '+%a %b %e %H:%M:%S %Y')
+jol -Q rdiff -u -r R1 -r R2 mod/a.txt
+check "header date is the revision's date" grep -qxF "+++ mod/a.txt	$stamp" "$OUT"
+
+# By dates: the same releases as the tags.
+jol -Q rdiff -s -D "$between" -D "$after" mod
+expect_status 0
+check "dates select the releases" grep -qx 'File mod/a.txt changed from revision 1.1 to 1.2' "$OUT"
+check "removed by date names the release date" \
+    grep -qE '^File mod/gone.txt is removed; not included in release date [0-9]{4}\.[0-9]{2}\.' "$OUT"
+check "four files by date" test "$(wc -l <"$OUT")" -eq 4
+jol -Q rdiff -s -r R1 -D "$between" mod
+expect_status 0
+expect_stdout </dev/null
+# A tag the files do not have: none unless -f takes the head.
+jol -Q rdiff -s -r 1.2 mod/same.txt
+expect_status 0
+expect_stdout <<'X'
+File mod/same.txt is new; current revision 1.1
+X
+jol -Q rdiff -s -f -r 1.2 mod/same.txt
+expect_status 0
+expect_stdout </dev/null
+
+# -t: each file's last change; a single revision shows nothing.
+jol -Q rdiff -t mod
+expect_status 0
+normalize
+expect_stdout <<'X'
+Index: mod/a.txt
+diff -c mod/a.txt:1.1 mod/a.txt:1.2
+*** mod/a.txt:1.1	DATE
+--- mod/a.txt	DATE
+***************
+*** 1,3 ****
+  a
+! b
+  c
+--- 1,3 ----
+  a
+! B
+  c
+Index: mod/gone.txt
+diff -c mod/gone.txt:1.1 mod/gone.txt:removed
+*** mod/gone.txt:1.1	DATE
+--- mod/gone.txt	DATE
+***************
+*** 1 ****
+- going
+--- 0 ----
+Index: mod/sub/s.txt
+diff -c mod/sub/s.txt:1.1 mod/sub/s.txt:1.2
+*** mod/sub/s.txt:1.1	DATE
+--- mod/sub/s.txt	DATE
+***************
+*** 1 ****
+! one
+--- 1 ----
+! two
+X
+
+# -k applies to both texts.
+cd wc
+printf 'id $''Revision''$\n' >kw.txt
+jol -Q add kw.txt
+jol -Q commit -m kw
+printf 'id $''Revision''$\nmore\n' >kw.txt
+jol -Q commit -m kw2
+cd "$SCRATCH"
+jol -Q rdiff -u -t -kk mod/kw.txt
+expect_status 0
+normalize
+expect_stdout <<'X'
+Index: mod/kw.txt
+diff -u mod/kw.txt:1.1 mod/kw.txt:1.2
+--- mod/kw.txt:1.1	DATE
++++ mod/kw.txt	DATE
+@@ -1 +1,2 @@
+ id $Revision$
++more
+X
+
+# A binary file that differs cannot be in the patch: it is named, with a
+# warning, and counts as an error; unchanged it is not mentioned.
+cd wc
+printf 'GIF\0one' >pic.gif
+jol -Q add -kb pic.gif
+jol -Q commit -m pic
+jol -Q tag B1
+printf 'GIF\0two' >pic.gif
+jol -Q commit -m pic2
+jol -Q tag B2
+cd "$SCRATCH"
+jol -Q rdiff -r B1 -r B2 mod
+expect_status 1
+expect_stdout <<'X'
+Index: mod/pic.gif
+Binary files mod/pic.gif:1.1 and mod/pic.gif:1.2 differ
+X
+expect_stderr <<X
+jol $(served rdiff): warning: binary file mod/pic.gif differs; its change is not in the patch$ERROR_TAIL
+X
+jol -Q rdiff -s -r B1 -r B2 mod
+expect_status 0
+expect_stdout <<'X'
+File mod/pic.gif changed from revision 1.1 to 1.2
+X
+jol -Q rdiff -r R2 -r B1 mod/pic.gif
+expect_status 1
+expect_stdout <<'X'
+Index: mod/pic.gif
+Binary files /dev/null and mod/pic.gif:1.1 differ
+X
+
+# What the options refuse.
+refused() {
+    jol "$@"
+    expect_status 1
+    expect_stderr
+}
+refused rdiff -s -t mod <<'X'
+jol [rdiff aborted]: -t and -s options are mutually exclusive
+X
+refused rdiff -t -r R1 mod <<'X'
+jol [rdiff aborted]: must not specify revisions/dates with -t option!
+X
+refused rdiff mod <<'X'
+jol [rdiff aborted]: must specify at least one revision/date!
+X
+refused rdiff -r R1 -r R2 -D now mod <<'X'
+jol [rdiff aborted]: no more than two revisions/dates can be specified
+X
+refused rdiff -D "$after" -D "$between" mod <<'X'
+jol [rdiff aborted]: second date must come after first date!
+X
+refused rdiff -V 4 -r R1 mod <<'X'
+jol [rdiff aborted]: the -V option is obsolete and should not be used
+X
+refused rdiff -q -r R1 mod <<'X'
+jol [rdiff aborted]: -q or -Q must be specified before "rdiff"
+X
+jol rdiff -r R1
+expect_status 1
+expect_stderr_has "Usage: jol rdiff [-flR] [-c|-u] [-s|-t] [-V %d]"
+jol -Q rdiff -r NOSUCH mod
+expect_status 1
+expect_stderr_has "no such tag NOSUCH"
+jol -Q rdiff -s -r R1 nomod
+expect_status 1
+expect_stderr_has "cannot find module \`nomod' - ignored"
+
+finish
