@@ -287,4 +287,119 @@ jol -Q rdiff -s -r R1 nomod
 expect_status 1
 expect_stderr_has "cannot find module \`nomod' - ignored"
 
+# Round trip: for generated modules (files added, removed and changed,
+# texts without a final newline, names with blanks), the unified patch
+# between two releases turns an export of the first into the second.
+cat >"$SCRATCH/gen.py" <<'PY'
+import os, random, sys
+mode, seed = sys.argv[1], int(sys.argv[2])
+rng = random.Random(seed * 7919 + (mode == "change"))
+names = ["plain.c", "a b.txt", "two  blanks", "d 1/inner file", "d 1/x.h",
+         "d2/deep/y z", "d2/w", "last one", "n.txt", "d 1/more stuff"]
+
+def text():
+    lines = [rng.choice("abcdefgh") * rng.randint(1, 3) for _ in range(rng.randint(1, 12))]
+    body = "\n".join(lines)
+    return body if rng.random() < 0.3 else body + "\n"
+
+def write(name, data):
+    os.makedirs(os.path.dirname(name) or ".", exist_ok=True)
+    with open(name, "w") as f:
+        f.write(data)
+
+def edit(data):
+    lines = data.split("\n")
+    for _ in range(rng.randint(1, 3)):
+        i = rng.randrange(len(lines))
+        op = rng.random()
+        if op < 0.4:
+            lines[i] = rng.choice("xyz") * 2
+        elif op < 0.7:
+            lines.insert(i, rng.choice("pq"))
+        elif len(lines) > 2:
+            del lines[i]
+    out = "\n".join(lines)
+    if rng.random() < 0.3:  # gain or lose the final newline
+        out = out[:-1] if out.endswith("\n") else out + "\n"
+    return out if out.strip("\n") else "kept\n"
+
+if mode == "init":
+    chosen = [n for n in names if rng.random() < 0.7] or names[:1]
+    for n in chosen:
+        write(n, text())
+    dirs = sorted({os.path.dirname(n) for n in chosen} - {""})
+    dirs = sorted({"/".join(d.split("/")[:i + 1]) for d in dirs for i in range(d.count("/") + 1)})
+    for d in dirs:
+        sys.stdout.write("D%s\0" % d)
+    for n in chosen:
+        sys.stdout.write("A%s\0" % n)
+else:
+    present = sorted(n for n in names if os.path.isfile(n))
+    for n in present:
+        r = rng.random()
+        if r < 0.25:
+            os.remove(n)
+            sys.stdout.write("R%s\0" % n)
+        elif r < 0.75:
+            with open(n) as f:
+                write(n, edit(f.read()))
+    for n in names:
+        if n not in present and rng.random() < 0.5:
+            d = os.path.dirname(n)
+            if d and not os.path.isdir(d):
+                parts = d.split("/")
+                for i in range(len(parts)):
+                    if not os.path.isdir("/".join(parts[:i + 1])):
+                        sys.stdout.write("D%s\0" % "/".join(parts[:i + 1]))
+            write(n, text())
+            sys.stdout.write("A%s\0" % n)
+PY
+
+# apply_changes: the directories and files gen.py reports, in order.
+apply_changes() {
+    local item
+    while IFS= read -r -d '' item; do
+        case $item in
+        D*) jol -Q add "${item#D}" ;;
+        A*) jol -Q add "${item#A}" ;;
+        R*) jol -Q rm "${item#R}" ;;
+        esac
+        expect_status 0
+    done
+}
+
+files_of() { (cd "$1" && find . -type f -print0 | sort -z | xargs -0 md5sum); }
+
+for seed in 1 2 3; do
+    cd "$SCRATCH"
+    mkdir "$REPO/rt$seed"
+    jol -Q checkout -d "rtw$seed" "rt$seed"
+    cd "rtw$seed"
+    apply_changes < <(/usr/bin/python3 "$SCRATCH/gen.py" init "$seed")
+    jol -Q commit -m one
+    expect_status 0
+    jol -Q tag R1
+    apply_changes < <(/usr/bin/python3 "$SCRATCH/gen.py" change "$seed")
+    jol -Q commit -m two
+    expect_status 0
+    jol -Q tag R2
+    cd "$SCRATCH"
+    mkdir "e1-$seed" "e2-$seed"
+    for r in 1 2; do
+        (cd "e$r-$seed" && "$JOL" -Q export -r "R$r" "rt$seed") || fail "export R$r of rt$seed"
+    done
+    jol -Q rdiff -u -r R1 -r R2 "rt$seed"
+    expect_status 0
+    check "seed $seed: the patch applies" \
+        sh -c "cd e1-$seed && patch -s -p0 -E <'$OUT' >/dev/null"
+    check "seed $seed: the patched release equals the second" \
+        cmp -s <(files_of "e1-$seed/rt$seed") <(files_of "e2-$seed/rt$seed")
+    cat "$OUT" >>"$SCRATCH/all.patch"
+done
+# The generated releases exercise every kind of change.
+for kind in '^diff -u /dev/null .* ' ' [^ ]*:removed$' '^\\ No newline at end of file' \
+    '^Index: rt[0-9]/.* ' '^@@ '; do
+    check "the round trips include '$kind'" grep -q -- "$kind" "$SCRATCH/all.patch"
+done
+
 finish
