@@ -197,6 +197,32 @@ diff -c mod/sub/s.txt:1.1 mod/sub/s.txt:1.2
 ! two
 X
 
+# -t on a vendor branch (the default line): the previous revision on the
+# branch; for the branch's first revision, the revision it starts from.
+mkdir "$SCRATCH/vendor"
+cd "$SCRATCH/vendor"
+printf 'v1\n' >v.txt
+printf 'once\n' >once.txt
+jol -Q import -m one vend V v1
+expect_status 0
+rm once.txt
+printf 'v2\n' >v.txt
+jol -Q import -m two vend V v2
+expect_status 0
+cd "$SCRATCH"
+jol -Q rdiff -u -t vend
+expect_status 0
+normalize
+expect_stdout <<'X'
+Index: vend/v.txt
+diff -u vend/v.txt:1.1.1.1 vend/v.txt:1.1.1.2
+--- vend/v.txt:1.1.1.1	DATE
++++ vend/v.txt	DATE
+@@ -1 +1 @@
+-v1
++v2
+X
+
 # -k applies to both texts.
 cd wc
 printf 'id $''Revision''$\n' >kw.txt
