@@ -145,10 +145,19 @@ void no_flush() {}
 }  // namespace
 
 int diff_texts(std::string text1, std::string text2, const char *options, std::string &out) {
+    return diff_texts_labeled(std::move(text1), std::move(text2), nullptr, nullptr, options, out);
+}
+
+int diff_texts_labeled(std::string text1, std::string text2, const char *label1,
+                       const char *label2, const char *options, std::string &out) {
     static const diff_callbacks to_string = {append_to_sink, no_flush, call_diff_write_stdout,
                                              call_diff_error};
     call_diff_setup("diff");
     call_diff_add_words(options);
+    if (label1 && label2) {
+        call_diff_add_arg((std::string("-L") + label1).c_str());
+        call_diff_add_arg((std::string("-L") + label2).c_str());
+    }
     std::string name1 = memory_operand_name(), name2 = memory_operand_name();
     call_diff_add_arg(name1.c_str());
     call_diff_add_arg(name2.c_str());

@@ -20,6 +20,10 @@ void append_text(void *dest, const char *text, size_t len);
 // Compares two texts held in memory with `options` and appends the
 // engine's output to `out`. 0 same, 1 different, 2 trouble (reported).
 int diff_texts(std::string text1, std::string text2, const char *options, std::string &out);
+// diff_texts with header labels (used whole, dates included) in place of
+// the operands' names; both labels or neither.
+int diff_texts_labeled(std::string text1, std::string text2, const char *label1,
+                       const char *label2, const char *options, std::string &out);
 std::string make_file_label(const char *path, const char *rev, RCSNode *rcs);
 void RCS_output_diff_options(const char *opts, const char *rev1, const char *rev2,
                              const char *workfile);

@@ -23,7 +23,6 @@ namespace {
         error(0, 0, "the %s command is not available yet", word);           \
         return 1;                                                            \
     }
-JOL_SERVER_UNBUILT(unbuilt_rdiff, "rdiff")
 JOL_SERVER_UNBUILT(unbuilt_history, "history")
 JOL_SERVER_UNBUILT(unbuilt_release, "release")
 JOL_SERVER_UNBUILT(unbuilt_watch, "watch")
@@ -45,7 +44,7 @@ const command_request commands[] = {
     {"add", "add", add},
     {"remove", "remove", jolremove},
     {"status", "status", jolstatus},
-    {"rdiff", "rdiff", unbuilt_rdiff},
+    {"rdiff", "rdiff", patch},
     {"tag", "joltag", joltag},
     {"rtag", "rtag", rtag},
     {"import", "import", import},
