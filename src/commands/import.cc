@@ -25,6 +25,7 @@
 #include "src/base/usage.h"
 #include "src/client/client.h"
 #include "src/commands/commands.h"
+#include "src/commands/module_target.h"
 #include "src/rcs/rcs.h"
 #include "src/rcs/rcs_admin.h"
 #include "src/rcs/rcs_checkin.h"
@@ -419,26 +420,15 @@ int import_descend(ImportRun &run) {
     return err;
 }
 
-std::string canonical(const std::string &p) {
-    char buf[PATH_MAX];
-    return realpath(p.c_str(), buf) ? std::string(buf) : p;
-}
-
-bool inside(const std::string &path, const std::string &dir) {
-    return path == dir || dir == "/" ||
-           (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
-            path[dir.size()] == '/');
-}
-
 // The walk must never enter the repository, nor run inside it.
 void refuse_repository_in_tree() {
     char *cwd = getcwd(nullptr, 0);
     if (!cwd)
         error(1, errno, "could not get working directory");
-    std::string here = canonical(cwd);
+    std::string here = canonical_path(cwd);
     std::free(cwd);
-    std::string root = canonical(JOLroot_directory);
-    if (inside(here, root) || inside(root, here))
+    std::string root = canonical_path(JOLroot_directory);
+    if (path_inside(here, root) || path_inside(root, here))
         error(1, 0, "attempt to import the repository");
 }
 

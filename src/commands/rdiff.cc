@@ -22,6 +22,7 @@
 #include "src/base/usage.h"
 #include "src/client/client.h"
 #include "src/commands/commands.h"
+#include "src/commands/module_target.h"
 #include "src/rcs/diff_invoke.h"
 #include "src/rcs/rcs.h"
 #include "src/repo/modules.h"
@@ -64,37 +65,6 @@ struct PatchRun {
 };
 
 const char *opt_c(const std::optional<std::string> &s) { return s ? s->c_str() : nullptr; }
-
-std::string canonical(const std::string &path) {
-    char buf[PATH_MAX];
-    return realpath(path.c_str(), buf) ? std::string(buf) : path;
-}
-
-bool inside(const std::string &path, const std::string &dir) {
-    return path == dir || (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
-                           (dir == "/" || path[dir.size()] == '/'));
-}
-
-// A module argument that is absolute or climbs with ".." never reaches
-// outside the repository.
-bool unsafe_name(const std::string &name) {
-    if (!name.empty() && name[0] == '/')
-        return true;
-    for (size_t i = 0; i <= name.size();) {
-        size_t slash = name.find('/', i);
-        if (slash == std::string::npos)
-            slash = name.size();
-        if (slash - i == 2 && name.compare(i, 2, "..") == 0)
-            return true;
-        i = slash + 1;
-    }
-    return false;
-}
-
-int ignored_module(const char *name) {
-    error(0, 0, "cannot find module `%s' - ignored", name);
-    return 1;
-}
 
 // A revision that is dead does not exist for a release.
 std::optional<std::string> live(RCSNode *rcs, std::optional<std::string> rev) {
@@ -285,35 +255,12 @@ Dtype patch_dirproc(void *, const char *, const char *, const char *update_dir, 
 int patch_proc(PatchRun &run, int argc, char **argv, const char *, const char *,
                const char *mfile, int, int local_specified, const char *mname, const char *) {
     const PatchOptions &opts = run.opts;
-    std::string below = argv[0];
-    std::vector<std::string> files(argv + 1, argv + argc);
-    if (mfile) {
-        std::string mf = mfile;
-        size_t slash = mf.rfind('/');
-        if (slash != std::string::npos) {
-            below += "/" + mf.substr(0, slash);
-            mf = mf.substr(slash + 1);
-        }
-        if (isdir((JOLroot_directory + "/" + below + "/" + mf).c_str()))
-            below += "/" + mf;
-        else
-            files.assign(1, mf);
-    }
-    if (unsafe_name(below))
-        return ignored_module(mname);
-    std::string repository = JOLroot_directory + "/" + below;
-    Sanitize_Repository_Name(repository);
-    if (!inside(canonical(repository), canonical(JOLroot_directory)))
-        return ignored_module(mname);
-
-    // The directory below the root, as the walk reports it.
-    std::string update_dir = below;
-    while (update_dir.size() > 1 && update_dir.back() == '/')
-        update_dir.pop_back();
-    while (update_dir.compare(0, 2, "./") == 0)
-        update_dir.erase(0, 2);
-    if (update_dir == ".")
-        update_dir.clear();
+    std::optional<ModuleTarget> target = module_target(argc, argv, mfile, mname);
+    if (!target)
+        return 1;
+    const std::string &repository = target->repository;
+    const std::string &update_dir = target->update_dir;
+    std::vector<std::string> &files = target->files;
 
     if (chdir(repository.c_str()) != 0) {
         error(0, errno, "cannot chdir to %s", repository);
@@ -429,7 +376,7 @@ int patch(int argc, char **argv) {
     CALLBACKPROC proc = std::bind_front(patch_proc, std::ref(run));
     int err = 0;
     for (int i = 0; i < argc; ++i) {
-        if (unsafe_name(argv[i])) {
+        if (unsafe_module_name(argv[i])) {
             err += ignored_module(argv[i]);
             continue;
         }

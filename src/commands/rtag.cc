@@ -18,6 +18,7 @@
 #include "src/base/usage.h"
 #include "src/client/client.h"
 #include "src/commands/commands.h"
+#include "src/commands/module_target.h"
 #include "src/commands/tag_common.h"
 #include "src/rcs/rcs.h"
 #include "src/rcs/rcs_admin.h"
@@ -52,38 +53,6 @@ struct RtagRun {
     tagging::Run tagging;
     bool numtag_validated = false;  // -r is checked in the first module only
 };
-
-std::string canonical(const std::string &path) {
-    char buf[PATH_MAX];
-    return realpath(path.c_str(), buf) ? std::string(buf) : path;
-}
-
-bool inside(const std::string &path, const std::string &dir) {
-    return path == dir || (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
-                           (dir == "/" || path[dir.size()] == '/'));
-}
-
-// A module argument that is absolute or climbs with ".." never reaches
-// outside the repository.
-bool unsafe_name(const std::string &name) {
-    if (!name.empty() && name[0] == '/')
-        return true;
-    size_t i = 0;
-    while (i <= name.size()) {
-        size_t slash = name.find('/', i);
-        if (slash == std::string::npos)
-            slash = name.size();
-        if (name.compare(i, slash - i, "..") == 0 && slash - i == 2)
-            return true;
-        i = slash + 1;
-    }
-    return false;
-}
-
-int ignored_module(const char *name) {
-    error(0, 0, "cannot find module `%s' - ignored", name);
-    return 1;
-}
 
 // `rev` is a revision on branch `branch` (a branch number).
 bool on_branch(const std::string &rev, const std::string &branch) {
@@ -169,35 +138,12 @@ Dtype rtag_dirproc(void *callerdat, const char *, const char *, const char *upda
 int rtag_proc(RtagRun &run, int argc, char **argv, const char *, const char *, const char *mfile,
               int, int local_specified, const char *mname, const char *) {
     const tagging::Options &opts = run.tagging.opts;
-    std::string below = argv[0];
-    std::vector<std::string> files(argv + 1, argv + argc);
-    if (mfile) {
-        std::string mf = mfile;
-        size_t slash = mf.rfind('/');
-        if (slash != std::string::npos) {
-            below += "/" + mf.substr(0, slash);
-            mf = mf.substr(slash + 1);
-        }
-        if (isdir((JOLroot_directory + "/" + below + "/" + mf).c_str()))
-            below += "/" + mf;
-        else
-            files.assign(1, mf);
-    }
-    if (unsafe_name(below))
-        return ignored_module(mname);
-    std::string repository = JOLroot_directory + "/" + below;
-    Sanitize_Repository_Name(repository);
-    if (!inside(canonical(repository), canonical(JOLroot_directory)))
-        return ignored_module(mname);
-
-    // The directory below the root, as the walk reports it.
-    std::string update_dir = below;
-    while (update_dir.size() > 1 && update_dir.back() == '/')
-        update_dir.pop_back();
-    while (update_dir.compare(0, 2, "./") == 0)
-        update_dir.erase(0, 2);
-    if (update_dir == ".")
-        update_dir.clear();
+    std::optional<ModuleTarget> target = module_target(argc, argv, mfile, mname);
+    if (!target)
+        return 1;
+    const std::string &repository = target->repository;
+    const std::string &update_dir = target->update_dir;
+    std::vector<std::string> &files = target->files;
 
     if (chdir(repository.c_str()) != 0) {
         error(0, errno, "cannot chdir to %s", repository);
@@ -303,7 +249,7 @@ int rtag(int argc, char **argv) {
     CALLBACKPROC proc = std::bind_front(rtag_proc, std::ref(run));
     int err = 0;
     for (int i = 0; i < argc; ++i) {
-        if (unsafe_name(argv[i])) {
+        if (unsafe_module_name(argv[i])) {
             err += ignored_module(argv[i]);
             continue;
         }
