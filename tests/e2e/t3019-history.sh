@@ -279,4 +279,121 @@ EOF
 
 reports "$REPO"
 reports ":fork:$REPO"
+
+# A damaged journal: only the good records are reported, whatever the rest
+# holds (too few or too many fields, an empty line, a time that is not
+# hexadecimal, "*" offsets outside the repository field, a NUL, a 1 MB
+# line, a last line without its newline).
+R2=$SCRATCH/repo2
+jol -Q -d "$R2" init
+/usr/bin/python3 - "$R2/JOLROOT/history" <<'PY'
+import sys
+good1 = b'A5f5e1258|joltest|~/*0|proj|1.1|a.txt\n'
+good2 = b'M5f5e1bb8|joltest|~/two*4|proj/sub|1.2|b.txt\n'
+bad = [
+    b'M5f5e1708|joltest|~/*0|proj\n',
+    b'\n',
+    b'   \n',
+    b'M|joltest|~/x|proj|1.2|a.txt\n',
+    b'Mzz5e1708|joltest|~/x|proj|1.2|a.txt\n',
+    b'M5f5e1708|joltest|~/*ff|proj|1.2|a.txt\n',
+    b'M5f5e1708|joltest|~/*|proj|1.2|a.txt\n',
+    b'M5f5e1708|joltest|~/*-1|proj|1.2|a.txt\n',
+    b'M5f5e1708|joltest|~/x|proj|1.2|a.txt|extra\n',
+    b'M5f5e1708|jol\0test|~/x|proj|1.2|a.txt\n',
+    b'M5f5e1708|joltest|~/x|proj|1.2|' + b'a' * (1 << 20) + b'\n',
+    b'M5f5e1708ffffffffffffffff|joltest|~/x|proj|1.2|a.txt\n',
+]
+with open(sys.argv[1], 'wb') as f:
+    f.write(good1 + b''.join(bad[:6]) + good2 + b''.join(bad[6:]))
+    f.write(b'M5f5e1708|joltest|~/x|proj|1.9|a.txt')
+PY
+for root in "$R2" ":fork:$R2"; do
+    jol -d "$root" history -c
+    expect_status 0
+    expect_stdout <<'EOF'
+A 2020-09-13 12:36 +0000 joltest 1.1 a.txt proj     == ~/proj
+M 2020-09-13 13:16 +0000 joltest 1.2 b.txt proj/sub == ~/two/sub
+EOF
+    expect_stderr_has "history line too long (> 65536)"
+done
+# Locally -X reads another journal; a server refuses it, as it would let a
+# peer read any file the server can read.
+jol history -c -X "$R2/JOLROOT/history"
+expect_status 0
+expect_stdout_has "M 2020-09-13 13:16 +0000 joltest 1.2 b.txt proj/sub == ~/two/sub"
+jol -d ":fork:$REPO" history -c -X "$R2/JOLROOT/history"
+expect_status 1
+expect_stdout <<'EOF'
+EOF
+expect_stderr <<EOF
+jol [server aborted]: -X is not allowed in server mode
+$ERROR_TAIL
+EOF
+
+# -r looks into the archives that records name, but never outside the
+# repository: records with an absolute or climbing repository field or a
+# directory in the file field are left out.
+R3=$SCRATCH/repo3
+cp -R "$REPO" "$R3"
+mkdir "$SCRATCH/outside"
+cp "$REPO/proj/a.txt,v" "$SCRATCH/outside/"
+cat >"$R3/JOLROOT/history" <<EOF
+M7fffffff|joltest|~/x|proj|1.5|a.txt
+M00000010|joltest|~/x|proj|1.1|a.txt
+M7fffffff|joltest|~/x|$SCRATCH/outside|1.1|a.txt
+M7fffffff|joltest|~/x|proj/../../outside|1.1|a.txt
+M7fffffff|joltest|~/x||proj/a.txt
+M00000010|joltest|~/x|proj/sub|1.1|c.txt
+EOF
+for root in "$R3" ":fork:$R3"; do
+    jol -d "$root" history -c -r REL1
+    expect_status 0
+    expect_stdout <<'EOF'
+M 1970-01-01 00:00 +0000 joltest 1.1 c.txt proj/sub == ~/x
+M 2038-01-19 03:14 +0000 joltest 1.5 a.txt proj     == ~/x
+EOF
+done
+
+# Names that would forge fields: a working directory and a file name with
+# the separator and control characters in them are written with "?".
+mkdir "$HOME/w|d"
+cd "$HOME/w|d" || exit 1
+jol -Q checkout proj
+cd proj || exit 1
+printf 'forged\n' >"$(printf 't|a\tb.txt')"
+jol -Q add "$(printf 't|a\tb.txt')"
+jol -Q commit -m forged
+expect_status 0
+tail -n 2 "$REPO/JOLROOT/history" | cut -c10- >"$SCRATCH/tail"
+check "separator and control characters written as ?" diff - "$SCRATCH/tail" <<'EOF'
+|joltest|~/w?d/*0|proj||proj
+|joltest|~/w?d/*0|proj|1.1|t?a?b.txt
+EOF
+jol history -c t?a
+expect_stdout_has " 1.1 t?a?b.txt proj == ~/w?d/proj"
+
+# A journal that cannot grow (a file size limit, its signal ignored): the
+# commit succeeds, with one warning for its two records.
+cd "$HOME/proj" || exit 1
+for _ in $(seq 100); do
+    printf 'T5f5e2068|joltest|~/proj|A|REL1|proj\n'
+done >>"$REPO/JOLROOT/history"
+jol -Q update
+printf 'limit\n' >a.txt
+printf 'limit\n' >new.txt
+jol -Q add new.txt
+size=$(stat -c %s "$REPO/JOLROOT/history")
+(
+    trap '' XFSZ
+    ulimit -f 4
+    exec "$JOL" -Q commit -m limited
+) >"$OUT" 2>"$ERR"
+status=$?
+LAST_CMD="jol commit with a full journal"
+expect_status 0
+check "one warning" test "$(grep -c 'cannot write to history file' "$ERR")" -eq 1
+check "the commit went through" grep -q '^head[[:space:]]*1.6;' "$REPO/proj/a.txt,v"
+check "the journal is unchanged" test "$(stat -c %s "$REPO/JOLROOT/history")" -eq "$size"
+
 finish
