@@ -112,9 +112,16 @@ time_t archive_time(const std::string &date) {
     return timegm(&tm);
 }
 
+// The journal being read: record fields are offsets into it.
+const char *journal_base = "";
+
+const char *S(uint32_t field) { return hrec_text(journal_base, field); }
+
+const char *mod_of(const hrec &hr) { return hr.has_mod ? S(hr.file) : nullptr; }
+
+// A file list entry; one made from options carries no module.
 struct FileEntry {
     std::string name;
-    const char *mod = nullptr;  // entries made from options carry none
 };
 
 struct HistoryRun {
@@ -305,9 +312,9 @@ void settle_report(HistoryRun &run) {
 // A repository field that leaves the root, or a file field with a
 // directory in it: such a record never names an archive to look into.
 bool outside_repository(const hrec &hr) {
-    if (hr.repos[0] == '/' || std::strchr(hr.file, '/'))
+    if (S(hr.repos)[0] == '/' || std::strchr(S(hr.file), '/'))
         return true;
-    for (const char *p = hr.repos; *p;) {
+    for (const char *p = S(hr.repos); *p;) {
         const char *slash = std::strchr(p, '/');
         size_t len = slash ? static_cast<size_t>(slash - p) : std::strlen(p);
         if (len == 2 && p[0] == '.' && p[1] == '.')
@@ -320,14 +327,14 @@ bool outside_repository(const hrec &hr) {
 // The time of the revision that -r names in the record's archive, -1 when
 // there is none.
 int64_t since_rev_time(HistoryRun &run, const hrec &hr) {
-    std::string key = std::string(hr.repos) + "/" + hr.file;
+    std::string key = std::string(S(hr.repos)) + "/" + S(hr.file);
     auto found = run.rev_times.find(key);
     if (found != run.rev_times.end())
         return found->second;
     int64_t when = -1;
-    if (*hr.file) {
-        std::string dir = JOLroot_directory + "/" + hr.repos;
-        if (RCSNode *rcs = RCS_parse(hr.file, dir.c_str())) {
+    if (*S(hr.file)) {
+        std::string dir = JOLroot_directory + "/" + S(hr.repos);
+        if (RCSNode *rcs = RCS_parse(S(hr.file), dir.c_str())) {
             auto rev = RCS_getversion(rcs, run.since_rev->c_str(), nullptr, 1, nullptr);
             if (rev)
                 when = RCS_getrevtime(rcs, rev->c_str(), nullptr, 0);
@@ -339,10 +346,10 @@ int64_t since_rev_time(HistoryRun &run, const hrec &hr) {
 }
 
 bool user_passes(const HistoryRun &run, const hrec &hr) {
-    if (run.users.empty() || !*hr.user)
+    if (run.users.empty() || !*S(hr.user))
         return true;
     for (const std::string &u : run.users)
-        if (u.empty() || u == hr.user)
+        if (u.empty() || u == S(hr.user))
             return true;
     return false;
 }
@@ -353,13 +360,13 @@ bool files_pass(const HistoryRun &run, hrec &hr) {
     for (const FileEntry &e : run.file_list) {
         bool match;
         if (e.name[0] == '*')
-            match = std::strncmp(hr.repos, e.name.c_str() + 1, e.name.size() - 1) == 0;
+            match = std::strncmp(S(hr.repos), e.name.c_str() + 1, e.name.size() - 1) == 0;
         else if (e.name.find('/') != std::string::npos)
-            match = (std::string(hr.repos) + "/" + hr.file).find(e.name) != std::string::npos;
+            match = (std::string(S(hr.repos)) + "/" + S(hr.file)).find(e.name) != std::string::npos;
         else
-            match = std::strstr(hr.file, e.name.c_str()) != nullptr;
+            match = std::strstr(S(hr.file), e.name.c_str()) != nullptr;
         if (match) {
-            hr.mod = e.mod;
+            hr.has_mod = false;  // file entries carry no module
             return true;
         }
     }
@@ -380,7 +387,7 @@ void select_hrec(HistoryRun &run, hrec &hr) {
             return;
     } else if (run.since_tag) {
         if (hr.type == 'T') {
-            if (!std::strstr(hr.rev, run.since_tag->c_str()))
+            if (!std::strstr(S(hr.rev), run.since_tag->c_str()))
                 return;
             run.last_tag = static_cast<long>(run.kept.size());
             run.kept.push_back(hr);
@@ -390,8 +397,8 @@ void select_hrec(HistoryRun &run, hrec &hr) {
             return;
     } else if (run.backto) {
         const char *b = run.backto->c_str();
-        backto_match = std::strstr(hr.file, b) || (hr.mod && std::strstr(hr.mod, b)) ||
-                       std::strstr(hr.repos, b);
+        backto_match = std::strstr(S(hr.file), b) || (mod_of(hr) && std::strstr(mod_of(hr), b)) ||
+                       std::strstr(S(hr.repos), b);
         if (!backto_match)
             return;
     }
@@ -399,7 +406,7 @@ void select_hrec(HistoryRun &run, hrec &hr) {
         !files_pass(run, hr))
         return;
     if (!run.modules.empty() &&
-        (!hr.mod || std::find(run.modules.begin(), run.modules.end(), hr.mod) == run.modules.end()))
+        (!mod_of(hr) || std::find(run.modules.begin(), run.modules.end(), mod_of(hr)) == run.modules.end()))
         return;
     if (backto_match)
         run.last_backto = static_cast<long>(run.kept.size());
@@ -412,17 +419,17 @@ bool same(const char *a, const char *b) { return cmp_text(a, b) == 0; }
 
 bool sort_before(const HistoryRun &run, const hrec &a, const hrec &b) {
     int c;
-    if (run.sort_user && (c = std::strcmp(a.user, b.user)) != 0)
+    if (run.sort_user && (c = std::strcmp(S(a.user), S(b.user))) != 0)
         return c < 0;
-    if (run.sort_module && a.mod && b.mod && (c = std::strcmp(a.mod, b.mod)) != 0)
+    if (run.sort_module && mod_of(a) && mod_of(b) && (c = std::strcmp(mod_of(a), mod_of(b))) != 0)
         return c < 0;
-    if (run.sort_repos && (c = std::strcmp(a.repos, b.repos)) != 0)
+    if (run.sort_repos && (c = std::strcmp(S(a.repos), S(b.repos))) != 0)
         return c < 0;
     if (run.sort_file) {
-        if ((c = std::strcmp(a.file, b.file)) != 0)
+        if ((c = std::strcmp(S(a.file), S(b.file))) != 0)
             return c < 0;
-        if (run.working && ((c = std::strcmp(a.dir, b.dir)) != 0 ||
-                            (c = std::strcmp(a.end, b.end)) != 0))
+        if (run.working && ((c = std::strcmp(S(a.dir), S(b.dir))) != 0 ||
+                            (c = std::strcmp(S(a.end), S(b.end))) != 0))
             return c < 0;
     }
     if (a.date != b.date)
@@ -430,7 +437,7 @@ bool sort_before(const HistoryRun &run, const hrec &a, const hrec &b) {
     return a.idx < b.idx;
 }
 
-bool same_workdir(const hrec &a, const hrec &b) { return same(a.dir, b.dir) && same(a.end, b.end); }
+bool same_workdir(const hrec &a, const hrec &b) { return same(S(a.dir), S(b.dir)) && same(S(a.end), S(b.end)); }
 
 bool accept_hrec(const HistoryRun &run, const hrec &hr, const hrec *next) {
     if (hr.type == 'T')
@@ -438,23 +445,23 @@ bool accept_hrec(const HistoryRun &run, const hrec &hr, const hrec *next) {
     if (run.checkout_report) {
         if (hr.type != 'O')
             return false;
-        return !(next && same(hr.user, next->user) && same(hr.mod, next->mod) &&
+        return !(next && same(S(hr.user), S(next->user)) && same(mod_of(hr), mod_of(*next)) &&
                  (!run.working || same_workdir(hr, *next)));
     }
     if (!run.commit_report)
-        return !(run.module_report && run.last && next && same(hr.mod, next->mod) &&
-                 same(hr.repos, next->repos) && same(hr.file, next->file));
-    return !(run.last && next && same(hr.repos, next->repos) && same(hr.file, next->file) &&
+        return !(run.module_report && run.last && next && same(mod_of(hr), mod_of(*next)) &&
+                 same(S(hr.repos), S(next->repos)) && same(S(hr.file), S(next->file)));
+    return !(run.last && next && same(S(hr.repos), S(next->repos)) && same(S(hr.file), S(next->file)) &&
              (!run.working || same_workdir(hr, *next)));
 }
 
 // The repository as printed: a last component equal to the module is "*".
 std::string shown_repos(const hrec &hr) {
-    std::string repos = hr.repos;
-    if (hr.mod && *hr.mod) {
+    std::string repos = S(hr.repos);
+    if (mod_of(hr) && *mod_of(hr)) {
         size_t slash = repos.rfind('/');
         size_t start = slash == std::string::npos ? 0 : slash + 1;
-        if (repos.compare(start, std::string::npos, hr.mod) == 0)
+        if (repos.compare(start, std::string::npos, mod_of(hr)) == 0)
             repos.replace(start, std::string::npos, "*");
     }
     return repos;
@@ -487,9 +494,9 @@ void report_line(const HistoryRun &run, const hrec &hr, const Widths &w, std::st
     out += head;
     out += zone;
     out += ' ';
-    pad(out, hr.user, w.user);
-    std::string workdir = std::string(hr.dir) + hr.end;
-    const char *mod = hr.mod ? hr.mod : "";
+    pad(out, S(hr.user), w.user);
+    std::string workdir = std::string(S(hr.dir)) + S(hr.end);
+    const char *mod = mod_of(hr) ? mod_of(hr) : "";
     switch (hr.type) {
     case 'A':
     case 'C':
@@ -499,9 +506,9 @@ void report_line(const HistoryRun &run, const hrec &hr, const Widths &w, std::st
     case 'U':
     case 'W':
         out += ' ';
-        pad(out, hr.rev, w.rev);
+        pad(out, S(hr.rev), w.rev);
         out += ' ';
-        pad(out, hr.file, w.file);
+        pad(out, S(hr.file), w.file);
         out += ' ';
         pad(out, shown_repos(hr), w.repos);
         out += " =" + std::string(mod) + "= " + workdir;
@@ -509,8 +516,8 @@ void report_line(const HistoryRun &run, const hrec &hr, const Widths &w, std::st
     case 'E':
     case 'F':
     case 'O':
-        if (*hr.rev)
-            out += " [" + std::string(hr.rev) + "]";
+        if (*S(hr.rev))
+            out += " [" + std::string(S(hr.rev)) + "]";
         out += ' ';
         pad(out, shown_repos(hr), w.repos);
         out += " =" + std::string(mod);
@@ -520,7 +527,7 @@ void report_line(const HistoryRun &run, const hrec &hr, const Widths &w, std::st
     case 'T':
         out += ' ';
         pad(out, mod, w.mod);
-        out += " [" + std::string(hr.rev) + ":" + hr.repos + "]";
+        out += " [" + std::string(S(hr.rev)) + ":" + S(hr.repos) + "]";
         if (run.working)
             out += " {" + workdir + "}";
         break;
@@ -554,28 +561,31 @@ int report(HistoryRun &run) {
     std::sort(recs.begin(), recs.end(),
               [&run](const hrec &a, const hrec &b) { return sort_before(run, a, b); });
 
-    std::vector<const hrec *> shown;
+    size_t shown = 0;
     Widths w;
     for (size_t i = 0; i < recs.size(); ++i) {
-        const hrec &hr = recs[i];
-        if (!accept_hrec(run, hr, i + 1 < recs.size() ? &recs[i + 1] : nullptr))
+        hrec &hr = recs[i];
+        hr.shown = accept_hrec(run, hr, i + 1 < recs.size() ? &recs[i + 1] : nullptr);
+        if (!hr.shown)
             continue;
-        shown.push_back(&hr);
-        w.user = std::max(w.user, std::strlen(hr.user));
-        w.file = std::max(w.file, std::strlen(hr.file));
-        w.mod = std::max(w.mod, std::strlen(hr.mod ? hr.mod : ""));
+        ++shown;
+        w.user = std::max(w.user, std::strlen(S(hr.user)));
+        w.file = std::max(w.file, std::strlen(S(hr.file)));
+        w.mod = std::max(w.mod, std::strlen(mod_of(hr) ? mod_of(hr) : ""));
         if (hr.type != 'T') {
             w.repos = std::max(w.repos, shown_repos(hr).size());
-            w.rev = std::max(w.rev, std::strlen(hr.rev));
+            w.rev = std::max(w.rev, std::strlen(S(hr.rev)));
         }
     }
-    if (shown.empty()) {
+    if (shown == 0) {
         jol_output("No records selected.\n");
         return 0;
     }
     std::string out;
-    for (const hrec *hr : shown) {
-        report_line(run, *hr, w, out);
+    for (const hrec &hr : recs) {
+        if (!hr.shown)
+            continue;
+        report_line(run, hr, w, out);
         if (out.size() >= 64 * 1024) {
             jol_output(out);
             out.clear();
@@ -600,6 +610,12 @@ int history(int argc, char **argv) {
     settle_report(run);
     std::string path = run.histfile ? *run.histfile : JOLroot_directory + "/JOLROOT/history";
     std::string buffer;
-    read_hrecs(path, buffer, [&run](hrec &hr) { select_hrec(run, hr); });
+    read_hrecs(
+        path, buffer,
+        [&run, &buffer](size_t lines) {
+            journal_base = buffer.data();
+            run.kept.reserve(lines);
+        },
+        [&run](hrec &hr) { select_hrec(run, hr); });
     return report(run);
 }

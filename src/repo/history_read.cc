@@ -41,7 +41,7 @@ bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' |
 }  // namespace
 
 // Format: doc/formats.md#history
-bool fill_hrec(char *line, size_t len, hrec &hr) {
+bool fill_hrec(char *base, char *line, size_t len, hrec &hr) {
     char *p = line;
     char *stop = line + len;
     if (std::memchr(line, '\0', len))
@@ -75,25 +75,26 @@ bool fill_hrec(char *line, size_t len, hrec &hr) {
         }
     }
     *stop = '\0';
-    hr.user = fields[0];
-    hr.dir = fields[1];
-    hr.repos = fields[2];
-    hr.rev = fields[3];
-    hr.file = fields[4];
-    hr.end = "";
+    auto offset = [base](const char *p) { return static_cast<uint32_t>(p - base); };
+    hr.user = offset(fields[0]);
+    hr.dir = offset(fields[1]);
+    hr.repos = offset(fields[2]);
+    hr.rev = offset(fields[3]);
+    hr.file = offset(fields[4]);
+    hr.end = offset(stop);  // the empty string at the line's end
     if (char *star = std::strchr(fields[1], '*')) {
         unsigned long long off;
-        size_t repos_len = std::strlen(hr.repos);
-        if (!parse_hex(star + 1, star + std::strlen(star), off) || off > repos_len)
+        if (!parse_hex(star + 1, star + std::strlen(star), off) || off > std::strlen(fields[2]))
             return false;
         *star = '\0';
-        hr.end = hr.repos + off;
+        hr.end = offset(fields[2] + off);
     }
-    hr.mod = std::strchr("FOET", hr.type) ? hr.file : nullptr;
+    hr.has_mod = std::strchr("FOET", hr.type) != nullptr;
     return true;
 }
 
 void read_hrecs(const std::string &path, std::string &buffer,
+                const std::function<void(size_t)> &lines,
                 const std::function<void(hrec &)> &take) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -101,6 +102,9 @@ void read_hrecs(const std::string &path, std::string &buffer,
     struct stat sb;
     if (fstat(fd, &sb) != 0)
         error(1, errno, "can't stat history file");
+    // Records address the buffer with 32-bit offsets.
+    if (static_cast<unsigned long long>(sb.st_size) >= 0xffffffffULL)
+        error(1, 0, "history file %s is too large", path);
     if (sb.st_size == 0) {
         close(fd);
         error(0, 0, "history file is empty");
@@ -124,8 +128,14 @@ void read_hrecs(const std::string &path, std::string &buffer,
     buffer.resize(got + 1);
 
     char *data = buffer.data();
+    size_t count = 0;
+    for (const char *p = data; (p = static_cast<const char *>(
+                                    std::memchr(p, '\n', got - static_cast<size_t>(p - data))));
+         ++p)
+        ++count;
+    lines(count);
     size_t pos = 0;
-    long idx = 0;
+    uint32_t idx = 0;
     bool warned = false;
     while (pos < got) {
         char *nl = static_cast<char *>(std::memchr(data + pos, '\n', got - pos));
@@ -137,7 +147,7 @@ void read_hrecs(const std::string &path, std::string &buffer,
             if (!warned)
                 error(0, 0, "history line too long (> %d)", kMaxHistoryLine);
             warned = true;
-        } else if (fill_hrec(data + pos, len, hr)) {
+        } else if (fill_hrec(data, data + pos, len, hr)) {
             hr.idx = idx++;
             take(hr);
         }
