@@ -2,6 +2,7 @@
 #include "src/base/identity.h"
 #include "src/repo/history.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -85,6 +86,8 @@ void history_write(char type, const char *update_dir, const char *revs, const ch
     std::string wd = field(working_dir_field().c_str());
     if (type != 'T' && update_dir && *update_dir)
         wd += "/" + field(update_dir);
+    // A "*" of its own would read back as a suffix mark.
+    std::replace(wd.begin(), wd.end(), '*', '?');
     std::string repos;
     if (type == 'T')
         repos = field(repository);

@@ -356,9 +356,10 @@ EOF
 done
 
 # Names that would forge fields: a working directory and a file name with
-# the separator and control characters in them are written with "?".
-mkdir "$HOME/w|d"
-cd "$HOME/w|d" || exit 1
+# the separator, control characters or a suffix mark in them are written
+# with "?".
+mkdir "$HOME/w|d*"
+cd "$HOME/w|d*" || exit 1
 jol -Q checkout proj
 cd proj || exit 1
 printf 'forged\n' >"$(printf 't|a\tb.txt')"
@@ -367,11 +368,11 @@ jol -Q commit -m forged
 expect_status 0
 tail -n 2 "$REPO/JOLROOT/history" | cut -c10- >"$SCRATCH/tail"
 check "separator and control characters written as ?" diff - "$SCRATCH/tail" <<'EOF'
-|joltest|~/w?d/*0|proj||proj
-|joltest|~/w?d/*0|proj|1.1|t?a?b.txt
+|joltest|~/w?d?/*0|proj||proj
+|joltest|~/w?d?/*0|proj|1.1|t?a?b.txt
 EOF
 jol history -c t?a
-expect_stdout_has " 1.1 t?a?b.txt proj == ~/w?d/proj"
+expect_stdout_has " 1.1 t?a?b.txt proj == ~/w?d?/proj"
 
 # A journal that cannot grow (a file size limit, its signal ignored): the
 # commit succeeds, with one warning for its two records.
