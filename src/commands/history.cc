@@ -1,6 +1,7 @@
 // The history command: reports the records of the repository's journal,
 // selected by type, user, file, module, date, revision or tag.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
