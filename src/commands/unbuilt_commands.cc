@@ -14,7 +14,6 @@ int command_not_available(int, char **) {
 
 JOL_UNBUILT(edit)
 JOL_UNBUILT(editors)
-JOL_UNBUILT(history)
 JOL_UNBUILT(release)
 JOL_UNBUILT(unedit)
 JOL_UNBUILT(watch)

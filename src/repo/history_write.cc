@@ -45,11 +45,24 @@ const std::string &working_dir_field() {
     return field;
 }
 
+// A field as written: control characters and the field separator become
+// "?", so that no name can end a record early or shift its fields.
+std::string field(const char *text) {
+    std::string out = text ? text : "";
+    for (char &c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '|')
+            c = '?';
+    return out;
+}
+
 }  // namespace
 
 // Format: doc/formats.md#history
 void history_write(char type, const char *update_dir, const char *revs, const char *name,
                    const char *repository) {
+    // Set once the journal is missing or a write to it failed: the command
+    // itself has already succeeded, so it is warned about once and the rest
+    // of the process writes no records.
     static bool history_off = false;
     if (logoff || history_off || logHistory.find(type) == std::string::npos)
         return;
@@ -67,16 +80,19 @@ void history_write(char type, const char *update_dir, const char *revs, const ch
     if (fd < 0) {
         if (!really_quiet)
             error(0, errno, "warning: cannot write to history file %s", path);
+        history_off = true;
         return;
     }
-    std::string wd = working_dir_field();
+    std::string wd = field(working_dir_field().c_str());
     if (type != 'T' && update_dir && *update_dir)
-        wd += "/" + std::string(update_dir);
+        wd += "/" + field(update_dir);
+    // A "*" of its own would read back as a suffix mark.
+    std::replace(wd.begin(), wd.end(), '*', '?');
     std::string repos;
     if (type == 'T')
-        repos = repository ? repository : "";
+        repos = field(repository);
     else if (repository)
-        repos = Short_Repository(repository);
+        repos = field(Short_Repository(repository).c_str());
 
     // Suffix compression: a common tail of the directory and the
     // repository field is written as "*" and its offset in the latter.
@@ -93,15 +109,26 @@ void history_write(char type, const char *update_dir, const char *revs, const ch
 
     char head[64];
     std::snprintf(head, sizeof head, "%c%08lx|", type, static_cast<unsigned long>(time(nullptr)));
-    std::string line = std::string(head) + getcaller() + "|" + wd + "|" + repos + "|" +
-                       (revs ? revs : "") + "|" + (name ? name : "");
-    // A name from a client may hold a newline; one call stays one record.
-    std::replace(line.begin(), line.end(), '\n', '?');
-    line += '\n';
-    if (lseek(fd, 0, SEEK_END) < 0)
-        error(1, errno, "cannot seek to end of history file: %s", path);
-    if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
-        error(1, errno, "cannot write to history file: %s", path);
-    if (close(fd) != 0)
-        error(1, errno, "cannot close history file: %s", path);
+    std::string line = std::string(head) + field(getcaller()) + "|" + wd + "|" + repos + "|" +
+                       field(revs) + "|" + field(name) + "\n";
+    const char *failed = nullptr;
+    int err = 0;
+    if (lseek(fd, 0, SEEK_END) < 0) {
+        failed = "cannot seek to end of history file: %s";
+        err = errno;
+    } else {
+        ssize_t n = write(fd, line.data(), line.size());
+        if (n != static_cast<ssize_t>(line.size())) {
+            failed = "cannot write to history file: %s";
+            err = n < 0 ? errno : ENOSPC;
+        }
+    }
+    if (close(fd) != 0 && !failed) {
+        failed = "cannot close history file: %s";
+        err = errno;
+    }
+    if (failed) {
+        error(0, err, failed, path);
+        history_off = true;
+    }
 }

@@ -23,7 +23,6 @@ namespace {
         error(0, 0, "the %s command is not available yet", word);           \
         return 1;                                                            \
     }
-JOL_SERVER_UNBUILT(unbuilt_history, "history")
 JOL_SERVER_UNBUILT(unbuilt_release, "release")
 JOL_SERVER_UNBUILT(unbuilt_watch, "watch")
 JOL_SERVER_UNBUILT(unbuilt_watchers, "watchers")
@@ -49,7 +48,7 @@ const command_request commands[] = {
     {"rtag", "rtag", rtag},
     {"import", "import", import},
     {"admin", "admin", admin},
-    {"history", "history", unbuilt_history},
+    {"history", "history", history},
     {"release", "release", unbuilt_release},
     {"watch-on", "watch_on", unbuilt_watch},
     {"watch-off", "watch_off", unbuilt_watch},

@@ -116,10 +116,10 @@ X
 serve <<X
 Root $REPO
 Valid-responses $RESP
-history
+release
 X
 expect_stdout <<'X'
-E jol server: the history command is not available yet
+E jol server: the release command is not available yet
 error  
 X
 
