@@ -298,8 +298,11 @@ void register_entry(const update_entries_data &d, const EntryParts &e, List *ent
         stamp = "dummy timestamp";
     else if (d.timestamp)
         stamp = d.timestamp;
-    else
+    else {
         stamp = time_stamp(file.c_str()).value_or("");
+        if (command_name == "commit")
+            mark_up_to_date(file.c_str());
+    }
     // A stamp of an earlier second (a file given its revision's time, a
     // committed file edited before) cannot be shared by a later change:
     // only a stamp of the current second makes the close wait.

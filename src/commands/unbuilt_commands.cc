@@ -12,11 +12,6 @@ int command_not_available(int, char **) {
 #define JOL_UNBUILT(name) \
     int name(int argc, char **argv) { return command_not_available(argc, argv); }
 
-JOL_UNBUILT(edit)
-JOL_UNBUILT(editors)
 JOL_UNBUILT(history)
 JOL_UNBUILT(patch)
 JOL_UNBUILT(release)
-JOL_UNBUILT(unedit)
-JOL_UNBUILT(watch)
-JOL_UNBUILT(watchers)

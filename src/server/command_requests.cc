@@ -10,6 +10,7 @@
 #include "src/base/globals.h"
 #include "src/base/root.h"
 #include "src/commands/commands.h"
+#include "src/commands/watch.h"
 #include "src/server/pending.h"
 #include "src/server/requests.h"
 #include "src/server/server.h"
@@ -26,9 +27,6 @@ namespace {
 JOL_SERVER_UNBUILT(unbuilt_rdiff, "rdiff")
 JOL_SERVER_UNBUILT(unbuilt_history, "history")
 JOL_SERVER_UNBUILT(unbuilt_release, "release")
-JOL_SERVER_UNBUILT(unbuilt_watch, "watch")
-JOL_SERVER_UNBUILT(unbuilt_watchers, "watchers")
-JOL_SERVER_UNBUILT(unbuilt_editors, "editors")
 #undef JOL_SERVER_UNBUILT
 
 struct command_request {
@@ -52,12 +50,12 @@ const command_request commands[] = {
     {"admin", "admin", admin},
     {"history", "history", unbuilt_history},
     {"release", "release", unbuilt_release},
-    {"watch-on", "watch_on", unbuilt_watch},
-    {"watch-off", "watch_off", unbuilt_watch},
-    {"watch-add", "watch_add", unbuilt_watch},
-    {"watch-remove", "watch_remove", unbuilt_watch},
-    {"watchers", "watchers", unbuilt_watchers},
-    {"editors", "editors", unbuilt_editors},
+    {"watch-on", "watch_on", watch_on},
+    {"watch-off", "watch_off", watch_off},
+    {"watch-add", "watch_add", watch_add},
+    {"watch-remove", "watch_remove", watch_remove},
+    {"watchers", "watchers", watchers},
+    {"editors", "editors", editors},
     {"annotate", "annotate", annotate},
     {"version", "version", version},
 };
