@@ -177,4 +177,53 @@ chmod 644 "$REPO/proj/JOL/fileattr"
 check "unreadable database left as it was" \
     test "$(cat "$REPO/proj/JOL/fileattr")" = "$(printf 'Fa.txt\t_watchers=alice>edit')"
 
+# An update that fetches the file again ends the edit's copy.
+jol -Q edit b.txt
+rm b.txt
+jol -Q update b.txt
+check "update drops the edit's copy" test ! -e JOL/Base/b.txt
+printf 'Fa.txt\t_watchers=alice>edit\n' >"$REPO/proj/JOL/fileattr"
+
+# A file name holding a tab would split a database line: refused.
+tabname=$(printf 'x\ty')
+printf 'z\n' >"$tabname"
+jol -Q add "$tabname"
+jol -Q commit -m tab "$tabname"
+jol watch add "$tabname"
+check "tab in a file name refused" test "$status" -ne 0
+jol edit "$tabname"
+check "tab in a file name refused by edit" test "$status" -ne 0
+check "database untouched by the refusals" \
+    test "$(cat "$REPO/proj/JOL/fileattr")" = "$(printf 'Fa.txt\t_watchers=alice>edit')"
+
+# Two working copies changing watches and edits of two files of one
+# directory at once: every change of each survives.
+rm -f "$REPO/proj/JOL/fileattr"
+cd "$SCRATCH"
+jol -Q checkout -d w1 proj
+jol -Q checkout -d w2 proj
+round() {
+    cd "$SCRATCH/$1" || exit 1
+    for i in $(seq 20); do
+        "$JOL" -Q watch add -a edit "$2" &&
+            "$JOL" -Q edit "$2" &&
+            "$JOL" -Q watch add -a commit "$2" &&
+            printf 'y\n' | "$JOL" -Q unedit "$2" >/dev/null &&
+            "$JOL" -Q watch remove -a commit "$2" || echo "round $i failed" >&2
+    done
+}
+round w1 a.txt 2>"$SCRATCH/w1.err" &
+round w2 b.txt 2>"$SCRATCH/w2.err" &
+wait
+# (Waiting for the other's lock is reported, and is no failure.)
+check "every round ran" test -z "$(grep -hv -e "waiting for" -e "obtained lock" "$SCRATCH"/w?.err)"
+cd "$SCRATCH/w1"
+jol watchers
+expect_stdout <<OUT
+a.txt	$me	edit
+b.txt	$me	edit
+OUT
+jol editors
+expect_stdout </dev/null
+
 finish
