@@ -19,6 +19,7 @@
 #include "src/base/subprocess.h"
 #include "src/base/usage.h"
 #include "src/client/client.h"
+#include "src/client/client_state.h"
 #include "src/commands/commands.h"
 #include "src/commands/watch.h"
 #include "src/repo/parseinfo.h"
@@ -331,9 +332,12 @@ int send_notifications(int argc, char **argv, int local) {
     if (noexec)
         return 0;
     if (client_active) {
-        start_server();
+        // release keeps its connection open across its directories.
+        const bool own_connection = !server_started;
+        if (own_connection)
+            start_server();
         if (!supported_request("Notify"))
-            return get_responses_and_close();
+            return own_connection ? get_responses_and_close() : 0;
         int err = start_recursion({.fileproc = notify_dummy_fileproc,
                                    .filesdoneproc = client_notify_filesdone,
                                    .argc = argc,
@@ -342,7 +346,7 @@ int send_notifications(int argc, char **argv, int local) {
                                    .which = WHICH_LOCAL,
                                    .dosrcs = 0});
         send_to_server("noop\n");
-        return err + get_responses_and_close();
+        return err + (own_connection ? get_responses_and_close() : get_server_responses());
     }
     lock_tree_for_write(argc, argv, local, 0);
     int err = start_recursion({.fileproc = notify_dummy_fileproc,

@@ -14,4 +14,3 @@ int command_not_available(int, char **) {
 
 JOL_UNBUILT(history)
 JOL_UNBUILT(patch)
-JOL_UNBUILT(release)

@@ -26,7 +26,6 @@ namespace {
     }
 JOL_SERVER_UNBUILT(unbuilt_rdiff, "rdiff")
 JOL_SERVER_UNBUILT(unbuilt_history, "history")
-JOL_SERVER_UNBUILT(unbuilt_release, "release")
 #undef JOL_SERVER_UNBUILT
 
 struct command_request {
@@ -49,7 +48,7 @@ const command_request commands[] = {
     {"import", "import", import},
     {"admin", "admin", admin},
     {"history", "history", unbuilt_history},
-    {"release", "release", unbuilt_release},
+    {"release", "release", release},
     {"watch-on", "watch_on", watch_on},
     {"watch-off", "watch_off", watch_off},
     {"watch-add", "watch_add", watch_add},

@@ -226,4 +226,59 @@ OUT
 jol editors
 expect_stdout </dev/null
 
+# release: the check's lines, the count (never-added files included) and
+# the question; "n" or no answer keeps the directory, "y" with -d deletes it.
+cd "$SCRATCH"
+jol -Q checkout -d r1 proj
+printf 'local change\n' >r1/b.txt
+printf 'new\n' >r1/stray.txt
+printf 'n\n' | "$JOL" release -d r1 >"$OUT" 2>"$ERR"
+status=$?
+LAST_CMD="jol release -d r1"
+# (A server reports the unknown file before the modified one.)
+LC_ALL=C sort "$OUT" -o "$OUT"
+expect_stdout <<'OUT'
+? stray.txt
+Are you sure you want to release (and delete) directory `r1': 
+M b.txt
+You have [2] altered files in this repository.
+OUT
+expect_stderr <<'OUT'
+** `r1' aborted by user choice.
+OUT
+check "answer n keeps the directory" test -f r1/b.txt
+"$JOL" -Q release -d r1 </dev/null >"$OUT" 2>"$ERR"
+status=$?
+check "no answer is an error" test "$status" -ne 0
+check "no answer keeps the directory" test -f r1/b.txt
+"$JOL" -n release -d r1 </dev/null >/dev/null 2>&1
+printf 'y\n' | "$JOL" -n release -d r1 >/dev/null 2>&1
+check "release under -n deletes nothing" test -f r1/b.txt
+history_lines() { grep -c '^F' "$REPO/JOLROOT/history" 2>/dev/null; }
+before=$(history_lines)
+printf 'y\n' | "$JOL" release r1 >"$OUT" 2>"$ERR"
+status=$?
+expect_status 0
+check "release without -d keeps the directory" test -f r1/b.txt
+check "release recorded" test "$(history_lines)" -gt "${before:-0}"
+jol -Q checkout -d "r 2" proj
+(cd "r 2" && "$JOL" -Q edit a.txt)
+printf 'y\n' | "$JOL" release -d "r 2" >"$OUT" 2>"$ERR"
+expect_status 0
+expect_stdout <<'OUT'
+You have [0] altered files in this repository.
+Are you sure you want to release (and delete) directory `r 2': 
+OUT
+check "release -d deletes the directory" test ! -e "r 2"
+cd w1
+jol editors
+expect_status 0
+expect_stdout </dev/null
+cd ..
+jol release -Q r1
+expect_status 1
+expect_stderr <<'OUT'
+jol [release aborted]: -q or -Q must be specified before "release"
+OUT
+
 finish
