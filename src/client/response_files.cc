@@ -300,6 +300,11 @@ void register_entry(const update_entries_data &d, const EntryParts &e, List *ent
         stamp = d.timestamp;
     else
         stamp = time_stamp(file.c_str()).value_or("");
+    // A committed file, or one the server sent whole or as a patch (not a
+    // merge), is its revision again: an edit's copy is done with.
+    if (!e.version.empty() && e.version[0] != '0' && e.version[0] != '-' &&
+        (command_name == "commit" || (d.contents != Contents::checkin && !d.timestamp)))
+        mark_up_to_date(file.c_str());
     // A stamp of an earlier second (a file given its revision's time, a
     // committed file edited before) cannot be shared by a later change:
     // only a stamp of the current second makes the close wait.

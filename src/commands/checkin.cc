@@ -67,6 +67,8 @@ int Checkin(char type, file_info *finfo, const char *rev, const char *tag, std::
         RCS_unlock(finfo->rcs, nullptr, 1);
         RCS_rewrite(finfo->rcs, nullptr, nullptr);
     }
+    if (!server_active)
+        mark_up_to_date(finfo->file.c_str());
     if (server_active) {
         // A file whose keywords were expanded goes back whole.
         if (set_time)

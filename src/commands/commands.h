@@ -30,6 +30,3 @@ int update(int argc, char **argv);
 int version(int argc, char **argv);
 int watch(int argc, char **argv);
 int watchers(int argc, char **argv);
-
-// Handler body for commands that are not built yet: says so, result 1.
-int command_not_available(int argc, char **argv);

@@ -24,6 +24,7 @@
 #include "src/base/usage.h"
 #include "src/commands/checkin.h"
 #include "src/commands/commit_client.h"
+#include "src/commands/watch.h"
 #include "src/commands/commands.h"
 #include "src/commands/update.h"
 #include "src/rcs/rcs_admin.h"
@@ -756,6 +757,8 @@ int commit_fileproc(void *callerdat, file_info *finfo) {
         }
     }
     note_new_revision(run, finfo, ml, ci, err);
+    if (!err)
+        err = notify_do('C', finfo->file, getcaller(), "", "", finfo->repository);
     return err;
 }
 

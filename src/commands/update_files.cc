@@ -133,6 +133,8 @@ int checkout_file(UpdateRun &run, file_info *finfo, Vers_TS *vers_ts, int adding
             Register(finfo->entries, finfo->file, adding ? std::string("0") : fresh->vn_rcs.value_or(""),
                      fresh->ts_user.value_or(""), fresh->options, fresh->tag, fresh->date,
                      std::nullopt);
+            if (!server_active && !noexec && !adding)
+                mark_up_to_date(finfo->file.c_str());
         } else {
             if (vers_ts->entdata)
                 error(0, 0, "warning: %s is not (any longer) pertinent", finfo->fullname);

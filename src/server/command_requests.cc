@@ -10,24 +10,13 @@
 #include "src/base/globals.h"
 #include "src/base/root.h"
 #include "src/commands/commands.h"
+#include "src/commands/watch.h"
 #include "src/server/pending.h"
 #include "src/server/requests.h"
 #include "src/server/server.h"
 #include "src/server/server_state.h"
 
 namespace {
-
-// Commands not built yet answer through the child, under their own name.
-#define JOL_SERVER_UNBUILT(fn, word)                                        \
-    int fn(int, char **) {                                                   \
-        error(0, 0, "the %s command is not available yet", word);           \
-        return 1;                                                            \
-    }
-JOL_SERVER_UNBUILT(unbuilt_release, "release")
-JOL_SERVER_UNBUILT(unbuilt_watch, "watch")
-JOL_SERVER_UNBUILT(unbuilt_watchers, "watchers")
-JOL_SERVER_UNBUILT(unbuilt_editors, "editors")
-#undef JOL_SERVER_UNBUILT
 
 struct command_request {
     const char *request;
@@ -49,13 +38,13 @@ const command_request commands[] = {
     {"import", "import", import},
     {"admin", "admin", admin},
     {"history", "history", history},
-    {"release", "release", unbuilt_release},
-    {"watch-on", "watch_on", unbuilt_watch},
-    {"watch-off", "watch_off", unbuilt_watch},
-    {"watch-add", "watch_add", unbuilt_watch},
-    {"watch-remove", "watch_remove", unbuilt_watch},
-    {"watchers", "watchers", unbuilt_watchers},
-    {"editors", "editors", unbuilt_editors},
+    {"release", "release", release},
+    {"watch-on", "watch_on", watch_on},
+    {"watch-off", "watch_off", watch_off},
+    {"watch-add", "watch_add", watch_add},
+    {"watch-remove", "watch_remove", watch_remove},
+    {"watchers", "watchers", watchers},
+    {"editors", "editors", editors},
     {"annotate", "annotate", annotate},
     {"version", "version", version},
 };

@@ -1,12 +1,18 @@
 // "Notify", which queues an edit notification of a file in the current
-// directory, and server_notify, which is to carry the queued ones out.
-// Carrying them out needs the watch and edit machinery of the repository,
-// which this system does not have yet: server_notify says so instead of
-// acknowledging them, and the client keeps them for a later delivery.
+// directory, and server_notify, which carries the queued ones out and
+// answers each with "Notified" so that the client drops it from its queue.
 #include <cerrno>
+#include <unistd.h>
 #include <vector>
 
 #include "src/base/error.h"
+#include "src/base/file_ops.h"
+#include "src/base/identity.h"
+#include "src/base/root.h"
+#include "src/commands/watch.h"
+#include "src/protocol/buffer.h"
+#include "src/wc/fileattr.h"
+#include "src/wc/lock.h"
 #include "src/server/pending.h"
 #include "src/server/requests.h"
 #include "src/server/server_state.h"
@@ -96,12 +102,39 @@ void serve_notify(const std::string &arg) {
 }
 
 void server_notify() {
-    // No "Notified" goes out for a notification that was not delivered,
-    // so the client keeps it.
-    for (const notify_note &note : notify_list) {
-        error(0, 0, "notifications are not available yet; %s/%s not notified",
-              client_directory(note), shown(note.filename));
+    if (notify_list.empty())
+        return;
+    saved_cwd cwd;
+    if (save_cwd(cwd) != 0)
+        error(1, errno, "cannot get working directory");
+    size_t done = 0;
+    for (; done < notify_list.size(); ++done) {
+        const notify_note &note = notify_list[done];
+        // A note that cannot be carried out stays queued with the ones
+        // after it; the client keeps them all.
+        if (chdir(note.dir.c_str()) != 0) {
+            error(0, errno, "cannot change to %s", note.dir);
+            break;
+        }
+        std::string repos = Name_Repository(nullptr, nullptr);
+        if (lock_dir_for_write(repos.c_str()) != 0) {
+            error(0, 0, "cannot lock %s; %s/%s not notified", repos, client_directory(note),
+                  shown(note.filename));
+            Lock_Cleanup();
+            break;
+        }
+        fileattr_startdir(repos.c_str());
+        notify_do(note.type, note.filename, getcaller(), note.val, note.watches, repos.c_str());
+        buf_output0(*buf_to_net, ("Notified " + client_directory(note) + "/\n" + repos + "/" +
+                                  note.filename + "\n")
+                                     .c_str());
+        fileattr_write();
+        fileattr_free();
+        Lock_Cleanup();
         release_request_memory(note_cost(note));
     }
-    notify_list.clear();
+    notify_list.erase(notify_list.begin(), notify_list.begin() + done);
+    if (restore_cwd(cwd, nullptr) != 0)
+        error(1, errno, "cannot return to the server's directory");
+    free_cwd(cwd);
 }

@@ -610,6 +610,12 @@ void base_register(const file_info *finfo, const std::string &rev) {
 }
 void base_deregister(const file_info *finfo) { base_walk(BASE_DEREGISTER, finfo, nullptr); }
 
+void mark_up_to_date(const char *file) {
+    std::string base = std::string("JOL/Base/") + file;
+    if (unlink(base.c_str()) != 0 && errno != ENOENT)
+        error(0, errno, "cannot remove %s", base);
+}
+
 // Format: doc/formats.md#entries
 int Create_Admin(const char *dir, const char *update_dir, const char *repository,
                  const opt_str &tag, const opt_str &date, int nonbranch, int warn,

@@ -73,6 +73,9 @@ enum base_op { BASE_REGISTER = 0, BASE_GET = 1, BASE_DEREGISTER = 2 };
 opt_str base_get(const file_info *finfo);
 void base_register(const file_info *finfo, const std::string &rev);
 void base_deregister(const file_info *finfo);
+// The file is the revision its entry names again: drops the copy an edit
+// kept in JOL/Base.
+void mark_up_to_date(const char *file);
 
 int Create_Admin(const char *dir, const char *update_dir, const char *repository,
                  const opt_str &tag, const opt_str &date, int nonbranch, int warn,

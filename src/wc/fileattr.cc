@@ -22,6 +22,9 @@ std::optional<std::string> defaults;
 std::vector<std::string> unrecognized;
 bool modified = false;
 bool loaded = false;
+// The database exists but could not be read in full: what is in memory is
+// not the whole of it, so it must never be written back.
+bool unreadable = false;
 
 std::string db_path() { return stored_repos + "/JOL/fileattr"; }
 
@@ -34,8 +37,10 @@ void fileattr_read() {
     std::string path = db_path();
     FILE *fp = std::fopen(path.c_str(), "rb");
     if (!fp) {
-        if (errno != ENOENT)
+        if (errno != ENOENT) {
             error(0, errno, "cannot read %s", path);
+            unreadable = true;
+        }
         return;
     }
     LineReader lines(fp);
@@ -59,6 +64,10 @@ void fileattr_read() {
         } else {
             unrecognized.push_back(line);
         }
+    }
+    if (std::ferror(fp)) {
+        error(0, errno, "cannot read %s", path);
+        unreadable = true;
     }
     std::fclose(fp);
 }
@@ -92,6 +101,7 @@ void fileattr_free() {
     unrecognized.clear();
     modified = false;
     loaded = false;
+    unreadable = false;
     stored_repos.clear();
 }
 
@@ -119,6 +129,8 @@ void fileattr_setall(const char *file, const char *attrs) {
     fileattr_read();
     if (stored_repos.empty())
         return;
+    if (unreadable)
+        error(1, 0, "cannot change file attributes: %s could not be read", db_path());
     modified = true;
     if (!file) {
         defaults = attrs ? std::optional<std::string>(attrs) : std::nullopt;

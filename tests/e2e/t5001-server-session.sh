@@ -112,17 +112,6 @@ M Jointly Owned Lines (JOL) 1.11 (client/server)
 ok
 X
 
-# A command the server does not have yet says so through the child.
-serve <<X
-Root $REPO
-Valid-responses $RESP
-release
-X
-expect_stdout <<'X'
-E jol server: the release command is not available yet
-error  
-X
-
 # A child killed by a signal.
 cat >"$SCRATCH/kill.py" <<'PY'
 import os, signal, sys, time

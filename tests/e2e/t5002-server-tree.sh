@@ -211,10 +211,11 @@ E protocol error: directory 'a/b' not within current directory
 error  
 X
 
-# Notify: a well-formed notification is queued and checked, and since this
-# server cannot deliver notifications yet it says so and answers no
-# "Notified", so the client keeps it.
+# Notify: a well-formed notification is queued and checked, then carried
+# out at the next command or noop and answered with "Notified", which lets
+# the client drop it from its queue.
 TAB=$(printf '\t')
+mkdir -p "$REPO/sub"
 serve <<X
 $HEAD
 Directory sub
@@ -226,12 +227,18 @@ U${TAB}Mon Jan  1 00:00:00 2001 GMT${TAB}host${TAB}/home/u/w${TAB}${TAB}ignored 
 noop
 noop
 X
-expect_stdout <<'X'
-E jol server: notifications are not available yet; sub/f.c not notified
-E jol server: notifications are not available yet; sub/g.c not notified
+expect_stdout <<X
+Notified sub/
+$REPO/sub/f.c
+Notified sub/
+$REPO/sub/g.c
 ok
 ok
 X
+me=$(id -un)
+check "the edit is recorded with its temporary watches" test "$(cat "$REPO/sub/JOL/fileattr")" = \
+    "Ff.c${TAB}_editors=$me>Mon Jan  1 00:00:00 2001 GMT+host+/home/u/w;_watchers=$me>tedit+tcommit"
+rm -rf "$REPO/sub"
 # Misformed notifications: too few fields, "+" anywhere, the attribute
 # database's separators or control characters in a field, a bad type or
 # watch letter.
