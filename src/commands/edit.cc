@@ -435,20 +435,25 @@ int notify_do(char type, const std::string &file, const std::string &who,
     return err;
 }
 
-int edit(int argc, char **argv) {
+namespace {
+
+// edit and unedit: their options, then the walk over the named files and
+// the delivery of the notifications it queued.
+int run_edit_command(int argc, char **argv, const char *options, const char *const *usage_text,
+                     FILEPROC fileproc, bool pass_letters) {
     if (argc == -1)
-        usage(edit_usage);
+        usage(usage_text);
     int local = 0;
     std::string letters;
-    int skip = parse_edit_actions(argc, argv, local, letters, "+lRa:", edit_usage);
+    int skip = parse_edit_actions(argc, argv, local, letters, options, usage_text);
     argc -= skip;
     argv += skip;
     check_host();
     checked_dir();
     if (!watch_user_ok(getcaller()))
         return 1;
-    int err = start_recursion({.fileproc = edit_fileproc,
-                               .callerdat = &letters,
+    int err = start_recursion({.fileproc = fileproc,
+                               .callerdat = pass_letters ? &letters : nullptr,
                                .argc = argc,
                                .argv = argv,
                                .local = local,
@@ -457,23 +462,12 @@ int edit(int argc, char **argv) {
     return err + send_notifications(argc, argv, local);
 }
 
+}  // namespace
+
+int edit(int argc, char **argv) {
+    return run_edit_command(argc, argv, "+lRa:", edit_usage, edit_fileproc, true);
+}
+
 int unedit(int argc, char **argv) {
-    if (argc == -1)
-        usage(unedit_usage);
-    int local = 0;
-    std::string letters;
-    int skip = parse_edit_actions(argc, argv, local, letters, "+lR", unedit_usage);
-    argc -= skip;
-    argv += skip;
-    check_host();
-    checked_dir();
-    if (!watch_user_ok(getcaller()))
-        return 1;
-    int err = start_recursion({.fileproc = unedit_fileproc,
-                               .argc = argc,
-                               .argv = argv,
-                               .local = local,
-                               .which = WHICH_LOCAL,
-                               .dosrcs = 0});
-    return err + send_notifications(argc, argv, local);
+    return run_edit_command(argc, argv, "+lR", unedit_usage, unedit_fileproc, false);
 }
