@@ -40,7 +40,7 @@ const char *opt_c(const std::optional<std::string> &s) { return s ? s->c_str() :
 
 const char *const update_usage[] = {
     "Usage: %s %s [-APCdflRp] [-k kopt] [-r rev|-D date] [-j rev]\n",
-    "    [-I ign] [-W spec] [files...]\n",
+    "    [-I ign] [-W wrap] [files...]\n",
     "\t-A\tReset any sticky tags/date/kopts.\n",
     "\t-P\tPrune empty directories.\n",
     "\t-C\tOverwrite locally modified files with clean repository copies.\n",
@@ -54,7 +54,7 @@ const char *const update_usage[] = {
     "\t-D date\tSet date to update from (is sticky).\n",
     "\t-j rev\tMerge in changes made between current revision and rev.\n",
     "\t-I ign\tMore files to ignore (! to reset).\n",
-    "\t-W spec\tWrappers specification line.\n",
+    "\t-W wrap\tWrapper line: a pattern and its options, as in .jolwrappers.\n",
     "(Specify the --help global option for a list of other help options)\n",
     nullptr,
 };
