@@ -20,6 +20,7 @@
 #include "src/base/sighandle.h"
 #include "src/cmd_table.h"
 #include "src/commands/version.h"
+#include "src/commands/watch.h"
 #include "src/jolrc.h"
 #include "src/repo/parseinfo.h"
 #include "src/repo/variables.h"
@@ -179,6 +180,7 @@ void prepare_process(const StartState &st) {
     server_active = command_name == "server";
     static_assert(CMD_WRITES_REPOSITORY == 4, "the server's access check reads bit 4");
     set_command_attribute_lookup(lookup_command_attribute);
+    install_broken_lock_notices();
     if (server_active) {
         CurDir = "<remote>";
     } else {

@@ -22,6 +22,7 @@
 #include "src/client/client_state.h"
 #include "src/commands/commands.h"
 #include "src/commands/watch.h"
+#include "src/rcs/rcs_admin.h"
 #include "src/repo/parseinfo.h"
 #include "src/wc/entries.h"
 #include "src/wc/fileattr.h"
@@ -437,6 +438,23 @@ int notify_do(char type, const std::string &file, const std::string &who,
 
 namespace {
 
+void notify_broken_lock(const std::string &file, const std::string &repository) {
+    const std::string current = fileattr_dir();
+    if (current == repository) {
+        notify_do('C', file, getcaller(), "", "", repository.c_str());
+        return;
+    }
+    // Another directory's database: keep what the current one holds, tell
+    // the watchers from the archive's own, then go back.
+    fileattr_write();
+    fileattr_startdir(repository.c_str());
+    notify_do('C', file, getcaller(), "", "", repository.c_str());
+    fileattr_write();
+    fileattr_free();
+    if (!current.empty())
+        fileattr_startdir(current.c_str());
+}
+
 // edit and unedit: their options, then the walk over the named files and
 // the delivery of the notifications it queued.
 int run_edit_command(int argc, char **argv, const char *options, const char *const *usage_text,
@@ -463,6 +481,8 @@ int run_edit_command(int argc, char **argv, const char *options, const char *con
 }
 
 }  // namespace
+
+void install_broken_lock_notices() { set_broken_lock_hook(notify_broken_lock); }
 
 int edit(int argc, char **argv) {
     return run_edit_command(argc, argv, "+lRa:", edit_usage, edit_fileproc, true);

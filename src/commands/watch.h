@@ -34,6 +34,10 @@ bool watch_file_ok(const std::string &file);
 int notify_do(char type, const std::string &file, const std::string &who,
               const std::string &value, const std::string &watches, const char *repository);
 
+// Makes a broken lock of the archive layer notify the watchers of the
+// file's commits, as a commit by the user who broke it would.
+void install_broken_lock_notices();
+
 // Delivers the working copy's queued notifications (JOL/Notify) for the
 // named files or directories; the number of failures.
 int send_notifications(int argc, char **argv, int local);

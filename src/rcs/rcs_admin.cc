@@ -119,6 +119,30 @@ int RCS_lock(RCSNode *rcs, const char *rev, int lock_quiet) {
     return 0;
 }
 
+namespace {
+
+BrokenLockHook broken_lock_hook = nullptr;
+
+// The file and repository directory of archive `path` (an archive in the
+// Attic belongs to the directory above it).
+void tell_of_broken_lock(const std::string &path) {
+    if (!broken_lock_hook)
+        return;
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+    std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (file.size() > 2 && file.compare(file.size() - 2, 2, ",v") == 0)
+        file.resize(file.size() - 2);
+    const std::string attic = "/Attic";
+    if (dir.size() > attic.size() && dir.compare(dir.size() - attic.size(), attic.size(), attic) == 0)
+        dir.resize(dir.size() - attic.size());
+    broken_lock_hook(file, dir);
+}
+
+}  // namespace
+
+void set_broken_lock_hook(BrokenLockHook hook) { broken_lock_hook = hook; }
+
 int RCS_unlock(RCSNode *rcs, const char *rev, int unlock_quiet) {
     RCS_complete(rcs);
     const char *me = getcaller();
@@ -165,8 +189,8 @@ int RCS_unlock(RCSNode *rcs, const char *rev, int unlock_quiet) {
     Node *n = locks ? findnode(locks, xrev) : nullptr;
     if (!n)
         return 0;
-    // Breaking another user's lock: they are told through the watch
-    // notifications once those exist.
+    if (std::strcmp(static_cast<const char *>(n->data), me) != 0)
+        tell_of_broken_lock(rcs->path);
     delnode(n);
     if (!unlock_quiet)
         jol_outerr(xrev + " unlocked\n");

@@ -18,6 +18,11 @@ std::optional<std::string> RCS_lock_target(RCSNode *rcs, const char *rev, int qu
 // Who holds the lock on revision `rev`, if anyone does.
 std::optional<std::string> RCS_lock_holder(RCSNode *rcs, const std::string &rev);
 int RCS_unlock(RCSNode *rcs, const char *rev, int unlock_quiet);
+// Called when RCS_unlock removes a lock another user held, with the file's
+// name and its repository directory, so that the watch code can tell them.
+// This layer only calls it; the command layer installs it.
+using BrokenLockHook = void (*)(const std::string &file, const std::string &repository);
+void set_broken_lock_hook(BrokenLockHook hook);
 void RCS_addaccess(RCSNode *rcs, const char *user);
 void RCS_delaccess(RCSNode *rcs, const char *user);
 const std::string &RCS_getaccess(RCSNode *rcs);

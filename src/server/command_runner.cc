@@ -322,7 +322,7 @@ void stop_child() {
 }
 
 // Runs the child and relays its output; the "ok"/"error" line is sent.
-void run_and_relay(ServerCommand command) {
+void run_and_relay(ServerCommand command, int earlier_errors) {
     CommandPipes p;
     if (!create_pipes(p))
         return;
@@ -359,7 +359,7 @@ void run_and_relay(ServerCommand command) {
     }
     finish_partial_lines(out, err);
     flow.close();
-    int errs = reap_child();
+    int errs = reap_child() + earlier_errors;
     set_block(*buf_to_net);
     buf_flush(*buf_to_net, true);
     send_text(errs ? "error  \n" : "ok\n");
@@ -376,8 +376,8 @@ void do_jol_command(const char *cmd_name, ServerCommand command) {
                        "\" requires write access to the repository\nerror  \n")
                           .c_str());
         } else {
-            server_notify();
-            run_and_relay(command);
+            const int notify_errors = server_notify();
+            run_and_relay(command, notify_errors);
         }
     }
     clear_arguments();

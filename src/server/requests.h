@@ -46,5 +46,6 @@ void serve_command(const std::string &request, const std::string &arg);
 
 // Appends the queued entries to JOL/Entries of the current directory.
 void server_write_entries();
-// Carries out the queued notifications.
-void server_notify();
+// Carries out the queued notifications; the number that failed (a filter
+// that failed, or a note left queued because it could not be carried out).
+int server_notify();

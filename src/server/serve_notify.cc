@@ -101,19 +101,21 @@ void serve_notify(const std::string &arg) {
     notify_list.push_back(std::move(*note));
 }
 
-void server_notify() {
+int server_notify() {
     if (notify_list.empty())
-        return;
+        return 0;
     saved_cwd cwd;
     if (save_cwd(cwd) != 0)
         error(1, errno, "cannot get working directory");
     size_t done = 0;
+    int failed = 0;
     for (; done < notify_list.size(); ++done) {
         const notify_note &note = notify_list[done];
         // A note that cannot be carried out stays queued with the ones
         // after it; the client keeps them all.
         if (chdir(note.dir.c_str()) != 0) {
             error(0, errno, "cannot change to %s", note.dir);
+            failed += static_cast<int>(notify_list.size() - done);
             break;
         }
         std::string repos = Name_Repository(nullptr, nullptr);
@@ -121,10 +123,15 @@ void server_notify() {
             error(0, 0, "cannot lock %s; %s/%s not notified", repos, client_directory(note),
                   shown(note.filename));
             Lock_Cleanup();
+            failed += static_cast<int>(notify_list.size() - done);
             break;
         }
         fileattr_startdir(repos.c_str());
-        notify_do(note.type, note.filename, getcaller(), note.val, note.watches, repos.c_str());
+        // A failing filter is reported, but the change it announced is
+        // recorded: the note is done and the client may drop it.
+        if (notify_do(note.type, note.filename, getcaller(), note.val, note.watches,
+                      repos.c_str()) != 0)
+            ++failed;
         buf_output0(*buf_to_net, ("Notified " + client_directory(note) + "/\n" + repos + "/" +
                                   note.filename + "\n")
                                      .c_str());
@@ -137,4 +144,5 @@ void server_notify() {
     if (restore_cwd(cwd, nullptr) != 0)
         error(1, errno, "cannot return to the server's directory");
     free_cwd(cwd);
+    return failed;
 }

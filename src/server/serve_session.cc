@@ -197,8 +197,7 @@ void serve_gzip_contents(const std::string &arg) {
 void serve_noop(const std::string &) {
     server_write_entries();
     if (!print_pending_error()) {
-        server_notify();
-        buf_output0(*buf_to_net, "ok\n");
+        buf_output0(*buf_to_net, server_notify() ? "error  \n" : "ok\n");
     }
     buf_flush(*buf_to_net, false);
 }

@@ -95,6 +95,8 @@ void fileattr_startdir(const char *repos) {
     stored_repos = repos;
 }
 
+const std::string &fileattr_dir() { return stored_repos; }
+
 void fileattr_free() {
     dellist(&attrlist);
     defaults.reset();

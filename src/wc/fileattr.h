@@ -7,6 +7,8 @@
 #include <string>
 
 void fileattr_startdir(const char *repos);
+// The repository directory whose database is current (empty: none).
+const std::string &fileattr_dir();
 // The value of attribute `name` of `file` (null file: the defaults).
 std::optional<std::string> fileattr_get(const char *file, const char *name);
 std::optional<std::string> fileattr_get0(const char *file, const char *name);

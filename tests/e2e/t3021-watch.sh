@@ -162,11 +162,32 @@ cp "$REPO/JOLROOT/notify" "$SCRATCH/notify.orig"
 chmod u+w "$REPO/JOLROOT/notify"
 echo "ALL exit 3" >"$REPO/JOLROOT/notify"
 jol edit b.txt
-# Over a connection the server does not report a failing filter yet.
-remote || check "failing filter fails edit" test "$status" -ne 0
+check "failing filter fails edit" test "$status" -ne 0
 jol editors b.txt
 expect_stdout_has "b.txt	$me	"
 cp "$SCRATCH/notify.orig" "$REPO/JOLROOT/notify"
+
+# Breaking another user's lock tells the file's commit watchers, as a
+# commit by the one who broke it would.
+printf 'alice:alice@example.org\n' >"$REPO/JOLROOT/users"
+printf 'Fa.txt\t_watchers=alice>commit\n' >"$REPO/proj/JOL/fileattr"
+: >"$MAIL"
+sed -i 's/^locks; strict;/locks\n\talice:1.2; strict;/' "$REPO/proj/a.txt,v"
+jol admin -u1.2 a.txt
+expect_status 0
+expect_stderr_has "1.2 unlocked"
+check "the lock is gone" grep -q '^locks; strict;' "$REPO/proj/a.txt,v"
+expect_mail <<OUT
+To: alice@example.org
+proj a.txt
+---
+Triggered commit watch on $repo_dir
+By $me
+OUT
+: >"$MAIL"
+jol -Q admin -l1.2 a.txt
+jol -Q admin -u1.2 a.txt
+check "one's own lock tells nobody" test ! -s "$MAIL"
 
 # An attribute database that cannot be read is never written back.
 printf 'Fa.txt\t_watchers=alice>edit\n' >"$REPO/proj/JOL/fileattr"
