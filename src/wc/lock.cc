@@ -1,14 +1,18 @@
 // Reader and writer locks of repository directories.
 #include "src/wc/lock.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <functional>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "src/base/error.h"
@@ -67,11 +71,28 @@ std::string time_of_day() {
     return buf;
 }
 
-void lock_wait(const std::string &repos) {
+// Reports the wait, then waits up to 30 seconds, looking again after a
+// short while (growing to a second) so that a lock given up early is taken
+// at once; the caller tries again either way, and reports again after
+// another 30 seconds.
+void lock_wait(const std::string &repos, const std::function<bool()> &busy) {
     error(0, 0, "%s",
           "[" + time_of_day() + "] waiting for " + lockers_name + "'s lock in " + repos);
     jol_flusherr();
-    sleep(30);
+    using clock = std::chrono::steady_clock;
+    const auto until = clock::now() + std::chrono::seconds(30);
+    auto step = std::chrono::milliseconds(20);
+    while (clock::now() < until) {
+        std::this_thread::sleep_for(std::min<clock::duration>(step, until - clock::now()));
+        if (!busy())
+            return;
+        step = std::min(step * 2, std::chrono::milliseconds(1000));
+    }
+}
+
+bool exists(const std::string &path) {
+    struct stat sb;
+    return stat(path.c_str(), &sb) == 0;
 }
 
 void lock_obtained(const std::string &repos) {
@@ -115,7 +136,7 @@ int set_lock(lock *lk, bool will_wait) {
         set_lockers_name(sb);
         if (!will_wait)
             return 2;
-        lock_wait(lk->repository);
+        lock_wait(lk->repository, [&] { return exists(masterlock); });
         waited = true;
     }
 }
@@ -347,7 +368,9 @@ int Writer_Lock(List *list) {
         }
         if (lock_error == 2) {
             remove_locks();
-            lock_wait(lock_error_repos);
+            const std::string master = lock_name(lock_error_repos, "#jol.lock");
+            lock_wait(lock_error_repos,
+                      [&] { return exists(master) || readers_exist(lock_error_repos); });
             waited_on = lock_error_repos;
             continue;
         }

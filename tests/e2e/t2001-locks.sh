@@ -13,15 +13,29 @@ me=$(id -un)
 locks() { find "$REPO/proj" -maxdepth 1 -name '#jol.*' | sort; }
 
 # 1. Another process holds the directory's master lock for two seconds:
-#    update says whose lock it waits for, then gets it and finishes.
+#    update says whose lock it waits for, then gets it and finishes soon
+#    after the lock is given up, not at the end of the 30-second period.
 mkdir "$REPO/proj/#jol.lock"
 ( sleep 2; rmdir "$REPO/proj/#jol.lock" ) &
+start=$SECONDS
 jol -Q update
 expect_status 0
 expect_stderr_has "waiting for $me's lock in $REPO/proj"
 expect_stderr_has "obtained lock in $REPO/proj"
+check "the master lock is taken once given up" test $((SECONDS - start)) -lt 10
 wait
 check "no lock left after the wait" test -z "$(locks)"
+
+# A reader's lock file keeps a writer waiting, until it goes.
+touch "$REPO/proj/#jol.rfl.elsewhere.1"
+( sleep 2; rm -f "$REPO/proj/#jol.rfl.elsewhere.1" ) &
+start=$SECONDS
+jol -Q tag -F T1
+expect_status 0
+expect_stderr_has "waiting for $me's lock in $REPO/proj"
+check "the write lock is taken once the reader is gone" test $((SECONDS - start)) -lt 10
+wait
+check "no lock left after the reader" test -z "$(locks)"
 if remote; then
     echo "$TEST_NAME: locks of a killed commit not tested over :fork: (signals to" \
         "the client do not reach the server's command, which holds the locks)"

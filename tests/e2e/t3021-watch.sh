@@ -218,7 +218,8 @@ check "database untouched by the refusals" \
     test "$(cat "$REPO/proj/JOL/fileattr")" = "$(printf 'Fa.txt\t_watchers=alice>edit')"
 
 # Two working copies changing watches and edits of two files of one
-# directory at once: every change of each survives.
+# directory, and committing them, at once: every change of each survives,
+# and every edit a commit ended is gone from the editors.
 rm -f "$REPO/proj/JOL/fileattr"
 cd "$SCRATCH"
 jol -Q checkout -d w1 proj
@@ -230,6 +231,9 @@ round() {
             "$JOL" -Q edit "$2" &&
             "$JOL" -Q watch add -a commit "$2" &&
             printf 'y\n' | "$JOL" -Q unedit "$2" >/dev/null &&
+            "$JOL" -Q edit "$2" &&
+            echo "$1 $i" >>"$2" &&
+            "$JOL" -Q commit -m "$1 round $i" "$2" &&
             "$JOL" -Q watch remove -a commit "$2" || echo "round $i failed" >&2
     done
 }
@@ -246,6 +250,7 @@ b.txt	$me	edit
 OUT
 jol editors
 expect_stdout </dev/null
+check "every round committed" test "$("$JOL" log a.txt b.txt 2>/dev/null | grep -c "^w[12] round")" = 40
 
 # release: the check's lines, the count (never-added files included) and
 # the question; "n" or no answer keeps the directory, "y" with -d deletes it.
