@@ -3,6 +3,7 @@
 #include "src/commands/watch.h"
 
 #include <cstring>
+#include <functional>
 #include <getopt.h>
 #include <vector>
 
@@ -110,27 +111,43 @@ int change_attributes(WatchRun &run, FILEPROC fileproc, FILESDONEPROC doneproc, 
     return err;
 }
 
-int watch_onoff(int argc, char **argv, bool on) {
+// Reads the options: -l and -R here, any other of `optstring` through
+// `other` (false: not one of its options); a stranger prints the usage.
+// argc and argv are left at the operands.
+int read_options(int &argc, char **&argv, const char *optstring, const char *const *usage_text,
+                 const std::function<bool(int)> &other = {}) {
     int local = 0;
     optind = 0;
     int c;
-    while ((c = getopt(argc, argv, "+lR")) != -1) {
-        switch (c) {
-        case 'l': local = 1; break;
-        case 'R': local = 0; break;
-        default: usage(watch_usage);
-        }
+    while ((c = getopt(argc, argv, optstring)) != -1) {
+        if (c == 'l')
+            local = 1;
+        else if (c == 'R')
+            local = 0;
+        else if (!other || !other(c))
+            usage(usage_text);
     }
     argc -= optind;
     argv += optind;
+    return local;
+}
+
+// The client's half, once the command's own arguments are sent: -l, the
+// files' state and names, the request; the server's answer.
+int send_request(int argc, char **argv, int local, const char *request) {
+    if (local)
+        send_arg("-l");
+    send_files(argc, argv, local, 0, SEND_NO_CONTENTS);
+    send_file_names(argc, argv, SEND_EXPAND_WILD);
+    send_to_server(request);
+    return get_responses_and_close();
+}
+
+int watch_onoff(int argc, char **argv, bool on) {
+    int local = read_options(argc, argv, "+lR", watch_usage);
     if (client_active) {
         start_server();
-        if (local)
-            send_arg("-l");
-        send_files(argc, argv, local, 0, SEND_NO_CONTENTS);
-        send_file_names(argc, argv, SEND_EXPAND_WILD);
-        send_to_server(on ? "watch-on\n" : "watch-off\n");
-        return get_responses_and_close();
+        return send_request(argc, argv, local, on ? "watch-on\n" : "watch-off\n");
     }
     WatchRun run;
     run.turning_on = on;
@@ -138,41 +155,29 @@ int watch_onoff(int argc, char **argv, bool on) {
 }
 
 int watch_addremove(int argc, char **argv, bool adding) {
-    int local = 0;
-    bool a_given = false;
     WatchRun run;
     addremove_args &what = run.what;
     what.adding = adding;
     std::vector<std::string> actions;
-    optind = 0;
-    int c;
-    while ((c = getopt(argc, argv, "+lRa:")) != -1) {
-        switch (c) {
-        case 'l': local = 1; break;
-        case 'R': local = 0; break;
-        case 'a': {
-            a_given = true;
-            std::string a = optarg;
-            if (a == "edit") {
-                what.edit = true;
-            } else if (a == "unedit") {
-                what.unedit = true;
-            } else if (a == "commit") {
-                what.commit = true;
-            } else if (a == "all") {
-                what.edit = what.unedit = what.commit = true;
-            } else if (a != "none") {
-                usage(watch_usage);
-            }
-            actions.push_back(a);
-            break;
+    int local = read_options(argc, argv, "+lRa:", watch_usage, [&](int c) {
+        if (c != 'a')
+            return false;
+        std::string a = optarg;
+        if (a == "edit") {
+            what.edit = true;
+        } else if (a == "unedit") {
+            what.unedit = true;
+        } else if (a == "commit") {
+            what.commit = true;
+        } else if (a == "all") {
+            what.edit = what.unedit = what.commit = true;
+        } else if (a != "none") {
+            usage(watch_usage);
         }
-        default: usage(watch_usage);
-        }
-    }
-    argc -= optind;
-    argv += optind;
-    if (!a_given) {
+        actions.push_back(a);
+        return true;
+    });
+    if (actions.empty()) {
         what.edit = what.unedit = what.commit = true;
         actions.push_back("all");
     }
@@ -180,12 +185,7 @@ int watch_addremove(int argc, char **argv, bool adding) {
         start_server();
         for (const std::string &a : actions)
             option_with_arg("-a", a.c_str());
-        if (local)
-            send_arg("-l");
-        send_files(argc, argv, local, 0, SEND_NO_CONTENTS);
-        send_file_names(argc, argv, SEND_EXPAND_WILD);
-        send_to_server(adding ? "watch-add\n" : "watch-remove\n");
-        return get_responses_and_close();
+        return send_request(argc, argv, local, adding ? "watch-add\n" : "watch-remove\n");
     }
     return change_attributes(run, addremove_fileproc, addremove_filesdoneproc, argc, argv,
                              local);
@@ -216,26 +216,10 @@ int list_fileproc(void *callerdat, file_info *finfo) {
 int list_attribute(int argc, char **argv, const char *attr, const char *request) {
     if (argc == -1)
         usage(listing_usage);
-    int local = 0;
-    optind = 0;
-    int c;
-    while ((c = getopt(argc, argv, "+lR")) != -1) {
-        switch (c) {
-        case 'l': local = 1; break;
-        case 'R': local = 0; break;
-        default: usage(listing_usage);
-        }
-    }
-    argc -= optind;
-    argv += optind;
+    int local = read_options(argc, argv, "+lR", listing_usage);
     if (client_active) {
         start_server();
-        if (local)
-            send_arg("-l");
-        send_files(argc, argv, local, 0, SEND_NO_CONTENTS);
-        send_file_names(argc, argv, SEND_EXPAND_WILD);
-        send_to_server(request);
-        return get_responses_and_close();
+        return send_request(argc, argv, local, request);
     }
     return start_recursion({.fileproc = list_fileproc,
                             .callerdat = const_cast<char *>(attr),
