@@ -114,7 +114,9 @@ while [ "$kills" -lt "$WANT_KILLS" ]; do
         dirlocks=$((dirlocks + 1))
         "$JOL" commit -m probe >"$SCRATCH/p.out" 2>"$SCRATCH/p.err" &
         probe=$!
-        for _ in $(seq 250); do
+        # (Up to 30 seconds: a loaded machine can be slow to get there.)
+        until_s=$((SECONDS + 30))
+        while [ $SECONDS -lt $until_s ]; do
             grep -q "waiting for $JOL_TEST_USER's lock in $P\$" "$SCRATCH/p.err" 2>/dev/null && break
             sleep 0.02
         done
