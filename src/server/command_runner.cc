@@ -367,6 +367,8 @@ void run_and_relay(ServerCommand command) {
 
 }  // namespace
 
+void (*command_child_stub)(const char *cmd_name, ServerCommand command) = nullptr;
+
 void do_jol_command(const char *cmd_name, ServerCommand command) {
     command_pid = -1;
     server_write_entries();
@@ -377,7 +379,10 @@ void do_jol_command(const char *cmd_name, ServerCommand command) {
                           .c_str());
         } else {
             server_notify();
-            run_and_relay(command);
+            if (command_child_stub)
+                command_child_stub(cmd_name, command);
+            else
+                run_and_relay(command);
         }
     }
     clear_arguments();
