@@ -38,8 +38,8 @@ nice -n 10 "$bin" "$corpus" "${seeds[@]}" "${dict[@]}" -max_total_time="$seconds
     -artifact_prefix="$artifacts/" >"$log" 2>&1
 rc=$?
 set -e
-grep -E '^#[0-9]+.*(INITED|DONE)' "$log" | tail -2
-grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$log"
+grep -aE '^#[0-9]+.*(INITED|DONE)' "$log" | tail -2
+grep -aE '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$log"
 found=$(ls "$artifacts" | wc -l)
 echo "$target: exit $rc, $found artifact(s) in $artifacts, log $log"
 exit $rc
