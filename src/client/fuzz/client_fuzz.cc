@@ -35,6 +35,7 @@ constexpr char repo_root[] = "/tmp/jol-server-fuzz-root";
 std::string scratch;  // holds the working copy and a sibling never touched
 std::string wc;
 std::string outside;
+std::string start_dir;  // where libFuzzer reads its inputs, by relative names
 
 void put_file(const std::string &path, const char *text) {
     FILE *fp = std::fopen(path.c_str(), "w");
@@ -45,6 +46,9 @@ void put_file(const std::string &path, const char *text) {
 }
 
 void setup() {
+    char *cwd = getcwd(nullptr, 0);
+    start_dir = cwd ? cwd : "/";
+    std::free(cwd);
     set_error_exit_handler(throw_ended);
     program_name = "jol";
     command_name = "update";
@@ -136,8 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     from_server.reset();
     to_server.reset();
-    if (chdir(scratch.c_str()) != 0)
-        std::abort();
     check_bounds();
+    if (chdir(start_dir.c_str()) != 0)
+        std::abort();
     return 0;
 }

@@ -28,7 +28,8 @@ struct Fatal {};
 
 [[noreturn]] void throw_fatal() { throw Fatal{}; }
 
-std::string dir;  // the working directory, with JOL/ and JOLROOT/ in it
+std::string dir;        // the working directory, with JOL/ and JOLROOT/ in it
+std::string start_dir;  // where libFuzzer reads its inputs, by relative names
 
 void put(const std::string &path, std::string_view text) {
     FILE *fp = std::fopen(path.c_str(), "wb");
@@ -46,8 +47,9 @@ void setup() {
     if (!mkdtemp(tmpl))
         std::abort();
     dir = tmpl;
-    if (chdir(dir.c_str()) != 0)
-        std::abort();
+    char *cwd = getcwd(nullptr, 0);
+    start_dir = cwd ? cwd : "/";
+    std::free(cwd);
 }
 
 void read_entries(std::string_view text) {
@@ -105,6 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0)
         return 0;
     std::string_view text(reinterpret_cast<const char *>(data) + 1, size - 1);
+    if (chdir(dir.c_str()) != 0)
+        std::abort();
     deep_remove_dir("JOL");
     deep_remove_dir("JOLROOT");
     deep_remove_dir("repo");
@@ -134,5 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
     } catch (const Fatal &) {
     }
+    if (chdir(start_dir.c_str()) != 0)
+        std::abort();
     return 0;
 }

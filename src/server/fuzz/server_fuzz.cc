@@ -39,6 +39,7 @@ constexpr char repo_root[] = "/tmp/jol-server-fuzz-root";
 
 std::string scratch;    // TMPDIR of the server: only its tree may change
 std::string outside;    // a sibling the server must never touch
+std::string start_dir;  // where libFuzzer reads its inputs, by relative names
 
 std::string make_dir(const char *tmpl) {
     std::string t = tmpl;
@@ -56,6 +57,9 @@ void put_file(const std::string &path, const char *text) {
 }
 
 void setup() {
+    char *cwd = getcwd(nullptr, 0);
+    start_dir = cwd ? cwd : "/";
+    std::free(cwd);
     set_error_exit_handler(throw_ended);
     server_exit_hook = throw_ended;
     command_child_stub = [](const char *, ServerCommand) {
@@ -176,8 +180,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         server_cleanup();
     }
     reset_state();
-    if (chdir(scratch.c_str()) != 0)
-        std::abort();
     check_bounds();
+    if (chdir(start_dir.c_str()) != 0)
+        std::abort();
     return 0;
 }
