@@ -367,6 +367,8 @@ void run_and_relay(ServerCommand command, int earlier_errors) {
 
 }  // namespace
 
+void (*command_child_stub)(const char *cmd_name, ServerCommand command) = nullptr;
+
 void do_jol_command(const char *cmd_name, ServerCommand command) {
     command_pid = -1;
     server_write_entries();
@@ -377,7 +379,10 @@ void do_jol_command(const char *cmd_name, ServerCommand command) {
                           .c_str());
         } else {
             const int notify_errors = server_notify();
-            run_and_relay(command, notify_errors);
+            if (command_child_stub)
+                command_child_stub(cmd_name, command);
+            else
+                run_and_relay(command, notify_errors);
         }
     }
     clear_arguments();

@@ -23,7 +23,6 @@ namespace {
 
 // Max-dotdot levels in all: each is a "/d" component of the tree's path.
 constexpr int max_dotdot_most = 1000;
-int dotdot_levels = 0;
 
 bool is_leading_dotdot(std::string_view rest) { return rest == ".." || rest.starts_with("../"); }
 

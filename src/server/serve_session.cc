@@ -21,8 +21,6 @@
 
 namespace {
 
-bool gzip_stream_on = false;
-
 // A level of "Gzip-stream" or "gzip-file-contents": one digit, 0 meaning 6.
 std::optional<int> compression_level(const std::string &arg) {
     if (arg.size() != 1 || arg[0] < '0' || arg[0] > '9')
@@ -76,8 +74,7 @@ void serve_valid_responses(const std::string &arg) {
         buf_output0(*buf_to_net, "E response `");
         buf_output0(*buf_to_net, missing);
         buf_output0(*buf_to_net, "' not supported by client\nerror  \n");
-        server_cleanup();
-        std::exit(1);
+        server_exit();
     }
 }
 

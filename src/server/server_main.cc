@@ -2,6 +2,7 @@
 // signals, and the request loop; and the cleanup at its end.
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -132,6 +133,15 @@ int server(int argc, char **) {
     server_cleanup();
     deregister_cleanup(CleanupStage::server, server_cleanup);
     return 0;
+}
+
+void (*server_exit_hook)() = nullptr;
+
+void server_exit() {
+    server_cleanup();
+    if (server_exit_hook)
+        server_exit_hook();
+    std::exit(1);
 }
 
 void server_cleanup() {

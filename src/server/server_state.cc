@@ -11,6 +11,8 @@ std::string server_temp_dir;
 std::string orig_server_temp_dir;
 std::optional<std::string> dir_name;
 int max_dotdot_limit = 0;
+int dotdot_levels = 0;
+bool gzip_stream_on = false;
 
 std::vector<std::string> queued_entries;
 std::optional<std::string> kopt;

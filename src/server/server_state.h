@@ -27,6 +27,10 @@ extern std::string orig_server_temp_dir;  // its first value, removed at the end
 // first "Directory".
 extern std::optional<std::string> dir_name;
 extern int max_dotdot_limit;
+// Max-dotdot levels added to server_temp_dir in all.
+extern int dotdot_levels;
+// "Gzip-stream" has wrapped both network buffers.
+extern bool gzip_stream_on;
 
 // Entries lines queued for the current directory, oldest first (written
 // newest first, as the client's requests are a stack).

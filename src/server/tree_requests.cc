@@ -3,7 +3,6 @@
 #include "src/server/tree_requests.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -64,8 +63,7 @@ bool read_request_data(const char *what, const std::string &name, std::string &l
 void end_connection(const std::string &text) {
     buf_output(*buf_to_net, text);
     buf_output0(*buf_to_net, "\nerror  \n");
-    server_cleanup();
-    std::exit(1);
+    server_exit();
 }
 
 int open_tree_file(const char *path, int flags, mode_t mode) {
