@@ -112,6 +112,9 @@ while [ "$kills" -lt "$WANT_KILLS" ]; do
     # names the directory; it is removed as an administrator would.
     if [ -d "$P/#jol.lock" ]; then
         dirlocks=$((dirlocks + 1))
+        # (An earlier probe's message must not be taken for this one's: the
+        # probe could be stopped before it has even started.)
+        rm -f "$SCRATCH/p.err"
         "$JOL" commit -m probe >"$SCRATCH/p.out" 2>"$SCRATCH/p.err" &
         probe=$!
         # (Up to 30 seconds: a loaded machine can be slow to get there.)
