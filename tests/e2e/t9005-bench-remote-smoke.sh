@@ -31,7 +31,7 @@ case $tools in *svn*) remotes="$remotes svn-serve svn-ssh" ;; esac
 case $tools in *git*) remotes="$remotes git-daemon git-ssh" ;; esac
 for t in $remotes; do
     expect_stderr_has "$t: head matches the generated tree"
-    expect_stderr_has "$t: tag REL_2 matches the generated tree"
+    expect_stderr_has "$t: tag REL_1 matches the generated tree"
 done
 check "no timed command failed" sh -c "! grep -q 'timed commands failed' '$OUT'"
 expect_stdout_has "Remote, password server"
