@@ -6,6 +6,8 @@
 #include <crypt.h>
 #include <csignal>
 #include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pwd.h>
 #include <shadow.h>
 #include <sys/socket.h>
@@ -175,6 +177,9 @@ void pserver_authenticate_connection() {
     int on = 1;
     // Not a socket (a pipe, a terminal): nothing to keep alive.
     setsockopt(STDIN_FILENO, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    // Responses are written when complete; a short last one ("ok") must
+    // not wait for the acknowledgement of the one before.
+    setsockopt(STDOUT_FILENO, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 
     std::string start = read_auth_line();
     if (start == "BEGIN GSSAPI REQUEST\n") {
