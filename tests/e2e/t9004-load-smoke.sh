@@ -11,8 +11,8 @@ remote && skip_remote "chooses its own client root (the password server)"
 PY=/usr/bin/python3
 [ -x "$PY" ] || PY=python3
 
-# Both runs at once: a waiting writer sleeps 30 s at a time, which sets
-# the length of each.
+# Both runs at once: a writer waiting on a stale lock left by a killed
+# process waits until the janitor removes it, which sets their length.
 "$PY" "$BENCH/load_pserver.py" --jol "$JOL" --clients 4 --seconds 8 --shared 2 \
     --work "$SCRATCH/load" >"$SCRATCH/load.out" 2>&1 &
 plain=$!
