@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <functional>
+#include <optional>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <thread>
@@ -71,16 +72,28 @@ std::string time_of_day() {
     return buf;
 }
 
-// Reports the wait, then waits up to 30 seconds, looking again after a
-// short while (growing to a second) so that a lock given up early is taken
-// at once; the caller tries again either way, and reports again after
-// another 30 seconds.
-void lock_wait(const std::string &repos, const std::function<bool()> &busy) {
-    error(0, 0, "%s",
-          "[" + time_of_day() + "] waiting for " + lockers_name + "'s lock in " + repos);
-    jol_flusherr();
+// The last "waiting" message: the process reports a wait when it begins
+// and then every 30 seconds, however often it tries in between.
+struct WaitReport {
+    std::string repos;
+    std::chrono::steady_clock::time_point at;
+};
+std::optional<WaitReport> last_report;
+
+// Waits up to 30 seconds for the lock to be given up, looking again after a
+// short while (growing to a second) so that it is taken at once; the caller
+// tries again either way. `first`: this wait begins a new waiting spell.
+void lock_wait(const std::string &repos, const std::function<bool()> &busy, bool first) {
     using clock = std::chrono::steady_clock;
-    const auto until = clock::now() + std::chrono::seconds(30);
+    const auto now = clock::now();
+    if (first || !last_report || last_report->repos != repos ||
+        now - last_report->at >= std::chrono::seconds(30)) {
+        error(0, 0, "%s",
+              "[" + time_of_day() + "] waiting for " + lockers_name + "'s lock in " + repos);
+        jol_flusherr();
+        last_report = WaitReport{repos, now};
+    }
+    const auto until = now + std::chrono::seconds(30);
     auto step = std::chrono::milliseconds(20);
     while (clock::now() < until) {
         std::this_thread::sleep_for(std::min<clock::duration>(step, until - clock::now()));
@@ -136,7 +149,7 @@ int set_lock(lock *lk, bool will_wait) {
         set_lockers_name(sb);
         if (!will_wait)
             return 2;
-        lock_wait(lk->repository, [&] { return exists(masterlock); });
+        lock_wait(lk->repository, [&] { return exists(masterlock); }, !waited);
         waited = true;
     }
 }
@@ -369,8 +382,10 @@ int Writer_Lock(List *list) {
         if (lock_error == 2) {
             remove_locks();
             const std::string master = lock_name(lock_error_repos, "#jol.lock");
-            lock_wait(lock_error_repos,
-                      [&] { return exists(master) || readers_exist(lock_error_repos); });
+            lock_wait(
+                lock_error_repos,
+                [&] { return exists(master) || readers_exist(lock_error_repos); },
+                waited_on.empty());
             waited_on = lock_error_repos;
             continue;
         }

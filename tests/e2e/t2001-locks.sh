@@ -23,6 +23,7 @@ expect_status 0
 expect_stderr_has "waiting for $me's lock in $REPO/proj"
 expect_stderr_has "obtained lock in $REPO/proj"
 check "the master lock is taken once given up" test $((SECONDS - start)) -lt 10
+check "the wait is reported once" test "$(grep -c 'waiting for' "$ERR")" -eq 1
 wait
 check "no lock left after the wait" test -z "$(locks)"
 
