@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -43,6 +44,9 @@ void fileattr_read() {
         }
         return;
     }
+    // Closed however the reading ends, a corruption report included (a
+    // caller that survives fatal errors must not run out of descriptors).
+    std::unique_ptr<FILE, int (*)(FILE *)> closer(fp, std::fclose);
     LineReader lines(fp);
     while (auto next = lines.next()) {
         std::string line(*next);
@@ -69,7 +73,6 @@ void fileattr_read() {
         error(0, errno, "cannot read %s", path);
         unreadable = true;
     }
-    std::fclose(fp);
 }
 
 // The value of `name` within an attribute string.

@@ -132,8 +132,26 @@ std::set<std::string> listing(const std::string &dir) {
     return names;
 }
 
+// A Notify request records its edit in the attribute database of the
+// repository directory it names (JOL/fileattr): allowed, and removed so that
+// every input starts from the same repository. Anything else there is not.
+void drop_attribute_databases() {
+    for (std::string dir : {std::string(repo_root), std::string(repo_root) + "/mod"}) {
+        std::string adm = dir + "/JOL";
+        for (const std::string &name : listing(adm)) {
+            if (name != "." && name != ".." && name != "fileattr") {
+                std::fprintf(stderr, "server fuzz: %s/%s appeared\n", adm.c_str(), name.c_str());
+                std::abort();
+            }
+        }
+        unlink((adm + "/fileattr").c_str());
+        rmdir(adm.c_str());
+    }
+}
+
 // The session's tree is gone and nothing else changed.
 void check_bounds() {
+    drop_attribute_databases();
     std::set<std::string> left = listing(scratch);
     if (left.size() != 2) {
         std::fprintf(stderr, "server fuzz: %s not emptied\n", scratch.c_str());
