@@ -523,6 +523,11 @@ int restore_cwd(const saved_cwd &cwd, const char *name) {
     return 0;
 }
 
+saved_cwd::~saved_cwd() {
+    if (desc >= 0)
+        close(desc);
+}
+
 void free_cwd(saved_cwd &cwd) {
     if (cwd.desc >= 0)
         close(cwd.desc);

@@ -66,6 +66,11 @@ std::optional<std::string> xgetwd();
 struct saved_cwd {
     int desc = -1;
     std::optional<std::string> name;
+    saved_cwd() = default;
+    saved_cwd(const saved_cwd &) = delete;
+    saved_cwd &operator=(const saved_cwd &) = delete;
+    // Closes the directory if free_cwd did not (a fatal error on the way).
+    ~saved_cwd();
 };
 int save_cwd(saved_cwd &cwd);
 int restore_cwd(const saved_cwd &cwd, const char *name);
