@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -292,3 +293,26 @@ TEST_F(FileOps, PipedChildTalksBothWays) {
 }
 
 }  // namespace
+
+// A saved directory left without free_cwd (a fatal error unwound past it)
+// is still closed: one open directory per such error would run a
+// long-lived caller out of descriptors.
+TEST_F(FileOps, SavedDirectoryIsClosedWithoutFreeCwd) {
+    auto open_count = [] {
+        int n = 0;
+        for (int fd = 0; fd < 1024; ++fd)
+            n += fcntl(fd, F_GETFD) != -1;
+        return n;
+    };
+    const int before = open_count();
+    for (int i = 0; i < 20; ++i) {
+        saved_cwd cwd;
+        ASSERT_EQ(save_cwd(cwd), 0);
+    }
+    EXPECT_EQ(open_count(), before);
+    saved_cwd kept;
+    ASSERT_EQ(save_cwd(kept), 0);
+    EXPECT_EQ(restore_cwd(kept, nullptr), 0);
+    free_cwd(kept);
+    EXPECT_EQ(open_count(), before);
+}
