@@ -8,6 +8,7 @@
 
 #include "src/base/error.h"
 #include "src/base/getdate.h"
+#include "src/base/hex.h"
 #include "src/base/globals.h"
 #include "src/base/output.h"
 #include "src/base/root.h"
@@ -52,16 +53,6 @@ void handle_valid_requests(std::string_view arg) {
     }
     if (const char *missing = missing_essential_request())
         error(1, 0, "request `%s' not supported by server", missing);
-}
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 void handle_checksum(std::string_view arg) {

@@ -7,19 +7,10 @@
 #include <unistd.h>
 
 #include "src/base/error.h"
+#include "src/base/hex.h"
 #include "src/repo/history.h"
 
 namespace {
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // The hexadecimal number at `p` up to `stop`; false when there is none or
 // it does not fit.
