@@ -1,7 +1,9 @@
 #include "src/commands/module_target.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <unistd.h>
 
 #include "src/base/error.h"
 #include "src/base/filesubr.h"
@@ -72,4 +74,23 @@ std::optional<ModuleTarget> module_target(int argc, char **argv, const char *mfi
     if (t.update_dir == ".")
         t.update_dir.clear();
     return t;
+}
+
+std::optional<ModuleTarget> enter_module_target(int argc, char **argv, const char *mfile,
+                                                const char *mname) {
+    std::optional<ModuleTarget> t = module_target(argc, argv, mfile, mname);
+    if (t && chdir(t->repository.c_str()) != 0) {
+        error(0, errno, "cannot chdir to %s", t->repository);
+        return std::nullopt;
+    }
+    return t;
+}
+
+std::vector<char *> ModuleTarget::file_args() {
+    std::vector<char *> args;
+    args.reserve(files.size() + 1);
+    for (std::string &f : files)
+        args.push_back(f.data());
+    args.push_back(nullptr);
+    return args;
 }

@@ -11,6 +11,10 @@ struct ModuleTarget {
     std::string repository;  // the module's directory, sanitized
     std::string update_dir;  // the same below the root, as the walk reports it ("" at the top)
     std::vector<std::string> files;
+
+    // `files` as an argument vector ending in a null pointer; it points into
+    // `files`, so it lives no longer than this target.
+    std::vector<char *> file_args();
 };
 
 // The target of do_module's callback arguments (argv[0] the directory
@@ -19,6 +23,11 @@ struct ModuleTarget {
 // when the name would leave the repository.
 std::optional<ModuleTarget> module_target(int argc, char **argv, const char *mfile,
                                           const char *mname);
+
+// module_target, then a change into the module's directory; nothing, after
+// "cannot chdir to %s", when that fails.
+std::optional<ModuleTarget> enter_module_target(int argc, char **argv, const char *mfile,
+                                                const char *mname);
 
 // A module argument that is absolute or climbs with "..".
 bool unsafe_module_name(const std::string &name);

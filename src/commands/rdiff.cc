@@ -255,22 +255,14 @@ Dtype patch_dirproc(void *, const char *, const char *, const char *update_dir, 
 int patch_proc(PatchRun &run, int argc, char **argv, const char *, const char *,
                const char *mfile, int, int local_specified, const char *mname, const char *) {
     const PatchOptions &opts = run.opts;
-    std::optional<ModuleTarget> target = module_target(argc, argv, mfile, mname);
+    std::optional<ModuleTarget> target = enter_module_target(argc, argv, mfile, mname);
     if (!target)
         return 1;
     const std::string &repository = target->repository;
     const std::string &update_dir = target->update_dir;
-    std::vector<std::string> &files = target->files;
 
-    if (chdir(repository.c_str()) != 0) {
-        error(0, errno, "cannot chdir to %s", repository);
-        return 1;
-    }
-    std::vector<char *> args;
-    for (std::string &f : files)
-        args.push_back(f.data());
-    args.push_back(nullptr);
-    int nargs = static_cast<int>(files.size());
+    std::vector<char *> args = target->file_args();
+    int nargs = static_cast<int>(args.size()) - 1;
     int local = opts.local || local_specified;
     if (!run.revs_validated) {
         tag_check_valid(opt_c(opts.rev1), nargs, args.data(), local, 0, repository.c_str());

@@ -138,26 +138,18 @@ Dtype rtag_dirproc(void *callerdat, const char *, const char *, const char *upda
 int rtag_proc(RtagRun &run, int argc, char **argv, const char *, const char *, const char *mfile,
               int, int local_specified, const char *mname, const char *) {
     const tagging::Options &opts = run.tagging.opts;
-    std::optional<ModuleTarget> target = module_target(argc, argv, mfile, mname);
+    std::optional<ModuleTarget> target = enter_module_target(argc, argv, mfile, mname);
     if (!target)
         return 1;
     const std::string &repository = target->repository;
     const std::string &update_dir = target->update_dir;
-    std::vector<std::string> &files = target->files;
 
-    if (chdir(repository.c_str()) != 0) {
-        error(0, errno, "cannot chdir to %s", repository);
-        return 1;
-    }
     int which = WHICH_REPOSITORY;
     if (opts.delete_flag || opts.attic_too || (opts.numtag && opts.force_tag_match))
         which |= WHICH_ATTIC;
 
-    std::vector<char *> args;
-    for (std::string &f : files)
-        args.push_back(f.data());
-    args.push_back(nullptr);
-    int nargs = static_cast<int>(files.size());
+    std::vector<char *> args = target->file_args();
+    int nargs = static_cast<int>(args.size()) - 1;
     int local = opts.local || local_specified;
 
     if (opts.numtag && !run.numtag_validated) {
