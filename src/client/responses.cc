@@ -8,8 +8,8 @@
 
 #include "src/base/error.h"
 #include "src/base/getdate.h"
-#include "src/base/hex.h"
 #include "src/base/globals.h"
+#include "src/base/hex.h"
 #include "src/base/output.h"
 #include "src/base/root.h"
 #include "src/client/client.h"
